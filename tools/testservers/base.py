@@ -9,9 +9,11 @@ from __future__ import annotations
 
 import contextlib
 import copy
+import dataclasses
 import email.utils
 import http.server
 import itertools
+import json
 import math
 import socket
 import socketserver
@@ -277,11 +279,15 @@ class LoopbackServer:
     tls: None for HTTP; an ssl.SSLContext, a (cert_path, key_path) pair, or a pki `Cert`.
     lifetime: seconds after which the server stops by itself.
     rate: bytes per second for every body (a fault's rate wins), None for full speed.
+    log_file: a path; each request is appended to it as one JSON line once answered
+        (for test programs that are not Python).
     """
 
     def __init__(self, port: int = 0, *, tls: Any = None, lifetime: float = DEFAULT_LIFETIME,
-                 rate: Optional[float] = None):
+                 rate: Optional[float] = None, log_file: Any = None):
         self.log = RequestLog()
+        self._log_file = log_file
+        self._log_file_lock = threading.Lock()
         self.rate = rate
         self.errors: List[str] = []  # connection-level failures, e.g. refused TLS handshakes
         self._tls = server_tls_context(tls) if tls is not None else None
@@ -360,6 +366,14 @@ class LoopbackServer:
     def _untrack(self, sock) -> None:
         with self._conns_lock:
             self._conns.discard(sock)
+
+    def _append_to_log_file(self, record: RequestRecord) -> None:
+        if self._log_file is None:
+            return
+        fields = dataclasses.asdict(record)
+        fields["body"] = fields["body"].decode("latin-1")
+        with self._log_file_lock, open(self._log_file, "a", encoding="utf-8") as out:
+            out.write(json.dumps(fields) + "\n")
 
     def _note_error(self, exc: Optional[BaseException]) -> None:
         self.errors.append(repr(exc))
@@ -441,6 +455,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         finally:
             if record.finished is None:
                 self.owner.log._update(record, finished=time.monotonic())
+            self.owner._append_to_log_file(copy.copy(record))
 
     do_GET = do_HEAD = do_POST = do_PUT = do_DELETE = do_OPTIONS = do_PATCH = _dispatch
 

@@ -74,7 +74,7 @@ class FileServer(LoopbackServer):
 
     def __init__(self, files: Optional[Mapping[str, bytes]] = None, *, root: Any = None, port: int = 0,
                  tls: Any = None, ranges: bool = True, faults: Any = None, rate: Optional[float] = None,
-                 content_type: Optional[str] = None, lifetime: float = DEFAULT_LIFETIME):
+                 content_type: Optional[str] = None, lifetime: float = DEFAULT_LIFETIME, log_file: Any = None):
         self._files_lock = threading.Lock()
         self._files: Dict[str, Tuple[bytes, int]] = {}
         for name, data in (files or {}).items():
@@ -83,7 +83,7 @@ class FileServer(LoopbackServer):
         self.ranges = ranges
         self.plan = FaultPlan.of(faults)
         self.content_type = content_type
-        super().__init__(port, tls=tls, lifetime=lifetime, rate=rate)
+        super().__init__(port, tls=tls, lifetime=lifetime, rate=rate, log_file=log_file)
 
     # content
     def set_file(self, name: str, data: bytes) -> None:
@@ -180,5 +180,6 @@ class FileServer(LoopbackServer):
 class CrlServer(FileServer):
     """The file server over a folder of CRLs (served as application/pkix-crl)."""
 
-    def __init__(self, root: Any, *, port: int = 0, lifetime: float = DEFAULT_LIFETIME, faults: Any = None):
-        super().__init__(root=root, port=port, lifetime=lifetime, faults=faults)
+    def __init__(self, root: Any, *, port: int = 0, lifetime: float = DEFAULT_LIFETIME, faults: Any = None,
+                 log_file: Any = None):
+        super().__init__(root=root, port=port, lifetime=lifetime, faults=faults, log_file=log_file)

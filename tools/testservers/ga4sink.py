@@ -22,11 +22,11 @@ class Ga4Sink(LoopbackServer):
     """
 
     def __init__(self, *, tls: Any = None, port: int = 0, status: int = 204,
-                 lifetime: float = DEFAULT_LIFETIME):
+                 lifetime: float = DEFAULT_LIFETIME, log_file: Any = None):
         self.status = status
         self._faults_lock = threading.Lock()
         self._faults: collections.deque = collections.deque()
-        super().__init__(port, tls=tls, lifetime=lifetime)
+        super().__init__(port, tls=tls, lifetime=lifetime, log_file=log_file)
 
     # what the next hits get
     def fault_next(self, count: int, fault: Fault) -> None:

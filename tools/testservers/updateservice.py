@@ -81,10 +81,10 @@ class UpdateService(LoopbackServer):
     """
 
     def __init__(self, answers: Any = None, *, port: int = 0, tls: Any = None, default: Any = None,
-                 lifetime: float = DEFAULT_LIFETIME):
+                 lifetime: float = DEFAULT_LIFETIME, log_file: Any = None):
         self._plan_lock = threading.Lock()
         self.set_answers(answers, default=default)
-        super().__init__(port, tls=tls, lifetime=lifetime)
+        super().__init__(port, tls=tls, lifetime=lifetime, log_file=log_file)
 
     def set_answers(self, answers: Any, *, default: Any = None) -> None:
         with self._plan_lock:
