@@ -32,11 +32,10 @@ def test_file_server_from_the_command_line_logs_json_lines(tmp_path):
                                                                        (206, "bytes=2-4", [["k", "v"]])]
 
 
-def test_pki_command_line_makes_a_trust_file(tmp_path):
+def test_pki_command_line_makes_a_trust_file(tmp_path, tls_pki):
     env = dict(os.environ, PYTHONPATH=str(TOOLS))
-    subprocess.run([sys.executable, "-m", "pki", "tls", str(tmp_path / "tls")], env=env, check=True, timeout=60,
-                   stdout=subprocess.DEVNULL)
-    subprocess.run([sys.executable, "-m", "pki", "reg", str(tmp_path / "root.reg"), str(tmp_path / "tls" / "tls-ca.pem")],
+    subprocess.run([sys.executable, "-m", "pki", "reg", str(tmp_path / "root.reg"), str(tls_pki.ca.cert)],
                    env=env, check=True, timeout=60)
     text = (tmp_path / "root.reg").read_text()
-    assert text.startswith("REGEDIT4") and '"Blob"=hex:20,00,00,00,01,00,00,00,' in text
+    assert tls_pki.ca.thumbprint in text
+    assert '"Blob"=hex:20,00,00,00,01,00,00,00,' in text

@@ -193,7 +193,7 @@ def test_sequence_plan_is_consumed_one_per_request_then_correct():
 
 def test_callable_plan_sees_the_request():
     def rule(record):
-        return F.error(500) if record.range_spec == (0, 0) else None
+        return F.error(500) if record.range_asked == (0, 0) else None
     with serve(rule) as srv:
         assert exchange(srv.port, "/f", headers=[("Range", "bytes=0-0")]).status == 500
         assert exchange(srv.port, "/f", headers=[("Range", "bytes=1-1")]).status == 206
@@ -234,3 +234,13 @@ def test_log_names_the_fault_applied():
         exchange(srv.port, "/f")
         record = srv.log.wait(1, finished=True)[0]
     assert record.fault == "Fault(drop_after=5)"
+
+
+def test_failing_plan_callable_is_recorded_and_closes_the_connection():
+    def broken(_record):
+        raise RuntimeError("plan bug")
+    with serve(broken) as srv:
+        got = exchange(srv.port, "/f")
+        record = srv.log.wait(1, finished=True)[0]
+    assert got.closed and got.received == b""
+    assert "plan bug" in record.error and any("plan bug" in e for e in srv.errors)

@@ -113,7 +113,7 @@ def test_log_records_request_and_answer(server):
     assert first.params == [("b", "2"), ("a", "A x"), ("b", ""), ("flag", "")]
     assert first.keys == ["b", "a", "b", "flag"]
     assert [k for k, _ in first.headers] == ["Host", "Range", "X-Second", "X-First"]
-    assert first.range == "bytes=100-199" and first.range_spec == (100, 199)
+    assert first.range == "bytes=100-199" and first.range_asked == (100, 199)
     assert (first.status, first.bytes_sent, first.body_offset, first.complete) == (206, 100, 100, True)
     assert first.delivered == (100, 200)
     assert first.response_header("Content-Range") == "bytes 100-199/10240"
@@ -121,13 +121,13 @@ def test_log_records_request_and_answer(server):
     assert second.range is None and second.status == 200
 
 
-@pytest.mark.parametrize("header, spec", [
+@pytest.mark.parametrize("header, asked", [
     ("bytes=5-", (5, None)), ("bytes=-7", (None, 7)), ("bytes=1-2,4-5", None), ("pages=1-2", None),
 ])
-def test_log_reads_the_range_as_written(server, header, spec):
+def test_log_reads_the_range_as_written(server, header, asked):
     exchange(server.port, "/data.bin", headers=[("Range", header)])
     record = server.log.wait(1)[0]
-    assert (record.range, record.range_spec) == (header, spec)
+    assert (record.range, record.range_asked) == (header, asked)
 
 
 def test_target_with_blanks_is_logged_as_sent(server):

@@ -16,8 +16,8 @@ import itertools
 import json
 import math
 import socket
-import socketserver
 import ssl
+import sys
 import threading
 import time
 import urllib.parse
@@ -165,7 +165,7 @@ class RequestRecord:
         return [k for k, _ in self.params]
 
     @property
-    def range_spec(self) -> Optional[Tuple[Optional[int], Optional[int]]]:
+    def range_asked(self) -> Optional[Tuple[Optional[int], Optional[int]]]:
         """The Range asked as written: "bytes=a-b" (a, b); "bytes=a-" (a, None);
         "bytes=-n" (None, n). None when absent or not one plain byte range."""
         if self.range is None:
@@ -267,8 +267,7 @@ class _HTTPServer(http.server.ThreadingHTTPServer):
         self.owner = owner
         super().__init__((HOST, port), _Handler)
 
-    def handle_error(self, request, client_address):  # noqa: D401 - socketserver hook
-        import sys
+    def handle_error(self, request, client_address):  # socketserver hook; keeps stderr quiet
         self.owner._note_error(sys.exc_info()[1])
 
 
@@ -435,6 +434,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         length = self.headers.get("Content-Length")
         if length is not None and length.strip().isdigit():
             body = self.rfile.read(min(int(length), _MAX_REQUEST_BODY))
+        if self.headers.get("Transfer-Encoding"):
+            self.close_connection = True  # an unread request body would be taken for the next request
         target = self.raw_target
         path, _, rest = target.partition("?")
         path = path.partition("#")[0]
@@ -452,6 +453,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         except (OSError, ssl.SSLError) as exc:
             self.close_connection = True
             self.owner.log._update(record, error=repr(exc))
+        except Exception as exc:  # a test's plan or answer callable failed: keep the reason
+            self.close_connection = True
+            self.owner.log._update(record, error=f"server error: {exc!r}")
+            self.owner._note_error(exc)
         finally:
             if record.finished is None:
                 self.owner.log._update(record, finished=time.monotonic())

@@ -16,7 +16,7 @@ import dataclasses
 import math
 import random
 import threading
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Any, Callable, Iterable, Mapping, Optional, Sequence, Union
 
 Content = Union[bytes, Callable[[bytes], bytes]]

@@ -35,10 +35,10 @@ def parse_range(header: str, size: int) -> Union[None, str, Tuple[int, int]]:
     text = header.strip()
     if not text.lower().startswith("bytes="):
         return None
-    spec = text[6:].strip()
-    if "," in spec:
+    asked = text[6:].strip()
+    if "," in asked:
         return None
-    first, sep, last = spec.partition("-")
+    first, sep, last = asked.partition("-")
     first, last = first.strip(), last.strip()
     if not sep or (first and not first.isdigit()) or (last and not last.isdigit()):
         return None
