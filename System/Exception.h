@@ -1,0 +1,49 @@
+#pragma once
+
+#include "System/Object.h"
+#include "System/RefPtr.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace OV::System
+{
+
+// The one exception class of the program. It records where it was raised (source path, line, full
+// function name), the thread's last error at that moment and, optionally, the exception that caused it.
+class CException : public CReferenceCounted
+{
+public:
+    CException(const char* sourceFile, int line, const char* function, std::string_view message);
+    CException(const char* sourceFile, int line, const char* function, std::wstring_view message);
+    CException(const char* sourceFile, int line, const char* function, const CException& inner,
+               std::string_view message);
+    CException(const CException& other);
+    CException& operator=(const CException&) = delete;
+    ~CException() override;
+
+    // Multi-line text of this exception and its inner chain.
+    virtual std::wstring GetDescription() const;
+    // One line naming the raise places along the chain, e.g. "Net.HttpWebRequest.245-Stream.FileStream.88".
+    virtual std::wstring GetLocationTrail() const;
+
+    const std::wstring& GetMessageText() const { return m_Message; }
+    const std::string& GetSourceFile() const { return m_SourceFile; }
+    int GetLine() const { return m_Line; }
+    const std::string& GetFunction() const { return m_Function; }
+    std::uint32_t GetLastErrorCode() const { return m_LastError; }
+    const CException* GetInner() const { return m_Inner.Get(); }
+
+private:
+    std::wstring DescriptionAt(int depth) const;
+
+    std::uint32_t m_LastError;
+    std::wstring m_Message;
+    std::string m_SourceFile;
+    int m_Line;
+    std::string m_Function;
+    CRefPtr<CException> m_Inner;
+};
+
+} // namespace OV::System

@@ -1,0 +1,101 @@
+"""Runs the project's Windows programs under the test Wine prefix and collects what they did."""
+
+import getpass
+import os
+import re
+import subprocess
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = ROOT / "build" / "x64"
+PREFIX = Path(os.environ.get("OV_WINEPREFIX", os.environ.get("WINEPREFIX", ROOT / "build" / "wineprefix")))
+
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY",
+                   "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY")
+
+
+def wine_environment(extra=None):
+    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARIABLES and k != "DISPLAY"}
+    env["WINEPREFIX"] = str(PREFIX)
+    env.setdefault("WINEDEBUG", "-all")
+    env["WINEARCH"] = "win64"
+    if extra:
+        env.update(extra)
+    return env
+
+
+def windows_path(path):
+    """The path a Windows program in the prefix sees for a host path (Wine maps Z: to /)."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def quote_argument(argument):
+    """Quotes one argument by the Windows C runtime's rules."""
+    if argument and not any(c in argument for c in ' \t"'):
+        return argument
+    result, backslashes = '"', 0
+    for c in argument:
+        if c == "\\":
+            backslashes += 1
+            continue
+        if c == '"':
+            result += "\\" * (backslashes * 2 + 1) + '"'
+        else:
+            result += "\\" * backslashes + c
+        backslashes = 0
+    return result + "\\" * (backslashes * 2) + '"'
+
+
+def user_folder():
+    users = PREFIX / "drive_c" / "users"
+    candidates = [users / getpass.getuser(), *sorted(p for p in users.iterdir() if p.name != "Public")]
+    for candidate in candidates:
+        if (candidate / "AppData").is_dir():
+            return candidate
+    raise RuntimeError(f"no user folder in {users}")
+
+
+def roaming_appdata():
+    return user_folder() / "AppData" / "Roaming"
+
+
+@dataclass
+class RunResult:
+    exit_code: int | None
+    timed_out: bool
+    debug_lines: list = field(default_factory=list)
+    stdout: str = ""
+    stderr: str = ""
+
+
+def run_windows_program(exe, command_line_tail="", timeout_s=60, debug_output=False, env=None):
+    """Starts exe with exactly `exe-path + ' ' + command_line_tail` as its command line."""
+    launcher = BUILD / "tools" / "Launch" / "Launch.exe"
+    command_line = quote_argument(windows_path(exe))
+    if command_line_tail:
+        command_line += " " + command_line_tail
+    args = ["wine", str(launcher), "--timeout-ms", str(int(timeout_s * 1000))]
+    if debug_output:
+        args.append("--debug-output")
+    completed = subprocess.run(args, env=wine_environment({"OV_LAUNCH_COMMAND_LINE": command_line, **(env or {})}),
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout_s + 30)
+    stdout = completed.stdout.decode("utf-8", "replace")
+    result = RunResult(exit_code=None, timed_out=False, stdout=stdout,
+                       stderr=completed.stderr.decode("utf-8", "replace"))
+    for line in stdout.splitlines():
+        line = line.rstrip("\r")
+        if line.startswith("debug: "):
+            result.debug_lines.append(line[len("debug: "):])
+        elif line.startswith("exit-code: "):
+            result.exit_code = int(line[len("exit-code: "):])
+        elif line == "timeout":
+            result.timed_out = True
+    if result.exit_code is None and not result.timed_out:
+        raise RuntimeError(f"launcher failed: {completed.returncode} {stdout} {result.stderr}")
+    return result
+
+
+def decode_debug_text(text):
+    """Undoes the \\uXXXX escapes our programs use to keep debug output ASCII."""
+    return re.sub(r"\\u([0-9a-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
