@@ -6,7 +6,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 case "${1:-}" in
 start)
-    wineserver -p
+    wineserver -p 2>/dev/null || true  # already running for this prefix is fine
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
     ;;
 stop)

@@ -4,21 +4,17 @@ import re
 
 import pytest
 
-from winehost import BUILD, roaming_appdata, run_windows_program, windows_path
+from winehost import BUILD, decode_debug_text, roaming_appdata, run_windows_program, windows_path
 
 UPDATER = BUILD / "Updater.exe"
 HEADER = re.compile(r"^-{80}(Sun|Mon|Tue|Wed|Thu|Fri|Sat), \d{1,2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2} UT$")
-
-
-def decode_escapes(text):
-    return re.sub(r"\\u([0-9a-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
 
 
 def parsed_options(result):
     lines = [line for line in result.debug_lines if line.startswith("Updater options: ")]
     assert len(lines) == 1, result.stdout
     fields = dict(re.findall(r"(\w+)=(\[[^\]]*\]|\S+)", lines[0][len("Updater options: "):]))
-    return {k: decode_escapes(v[1:-1]) if v.startswith("[") else v for k, v in fields.items()}
+    return {k: decode_debug_text(v[1:-1]) if v.startswith("[") else v for k, v in fields.items()}
 
 
 def run_log(product):

@@ -2,6 +2,7 @@
 
 import getpass
 import os
+import re
 import subprocess
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -93,3 +94,8 @@ def run_windows_program(exe, command_line_tail="", timeout_s=60, debug_output=Fa
     if result.exit_code is None and not result.timed_out:
         raise RuntimeError(f"launcher failed: {completed.returncode} {stdout} {result.stderr}")
     return result
+
+
+def decode_debug_text(text):
+    """Undoes the \\uXXXX escapes our programs use to keep debug output ASCII."""
+    return re.sub(r"\\u([0-9a-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
