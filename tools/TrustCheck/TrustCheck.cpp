@@ -8,10 +8,18 @@
 //   maker-signer: N
 //   file-trust: true|false      VerifyFileTrust(path, N)
 //   chain-status: 0xXXXXXXXX    CERT_TRUST error bits of the signer's chain (or "none")
+// TrustCheck hash <path> [announced]   the run's hash check
+//   sha256: HEX | compute-failure | open-failure
+//   matches: true|false         HashTextEquals(HEX, announced), only with an announced text
 // Each command checks revocation at most once: Wine records a revoked certificate as good after its
 // first check (see docs/wine.md), so a second check in the same run would see a false answer.
 // Exit code 0 when it ran, 2 for a bad command line.
+#include "System/Exception.h"
+#include "System/Io/Stream/FileStream.h"
 #include "System/Platform.h"
+#include "System/RefPtr.h"
+#include "System/String/AnsiWide.h"
+#include "Updater/Trust/FileHash.h"
 #include "Updater/Trust/FileSignature.h"
 #include "Updater/Trust/FileTrust.h"
 #include "Updater/Trust/SignerChain.h"
@@ -74,6 +82,33 @@ int CheckChain(const std::wstring& path)
     return 0;
 }
 
+int CheckHash(const std::wstring& path, const wchar_t* announced)
+{
+    using namespace OV::System::IO::Stream;
+    OV::System::CRefPtr<CFileStream> stream;
+    try
+    {
+        stream = OV::System::MakeRef<CFileStream>(path, FileStreamMode::OpenExisting, FileAccessRead,
+                                                  FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
+    }
+    catch (const OV::System::CException&)
+    {
+        std::printf("sha256: open-failure\n");
+        return 0;
+    }
+    Sha256Digest digest{};
+    if (!Sha256OfStream(*stream, digest))
+    {
+        std::printf("sha256: compute-failure\n");
+        return 0;
+    }
+    const std::string hex = DigestToHex(digest);
+    std::printf("sha256: %s\n", hex.c_str());
+    if (announced != nullptr)
+        std::printf("matches: %s\n", YesNo(HashTextEquals(hex, OV::WideToAnsi(announced))));
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -83,6 +118,8 @@ int wmain(int argc, wchar_t** argv)
         return CheckSignature(argv[2]);
     if (command == L"chain")
         return CheckChain(argv[2]);
-    std::fprintf(stderr, "usage: TrustCheck signature|chain <path>\n");
+    if ((argc == 3 || argc == 4) && std::wstring(argv[1]) == L"hash")
+        return CheckHash(argv[2], argc == 4 ? argv[3] : nullptr);
+    std::fprintf(stderr, "usage: TrustCheck signature|chain <path> | hash <path> [announced]\n");
     return 2;
 }
