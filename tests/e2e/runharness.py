@@ -13,6 +13,7 @@ Everything it set up is taken down again when the test ends.
 from __future__ import annotations
 
 import hashlib
+import json
 import os
 import re
 import signal
@@ -27,10 +28,12 @@ from typing import Callable, Dict, List, Optional
 
 import pki
 from testservers import Answer, FileServer, Ga4Sink, UpdateService
-from winehost import BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, wine_environment
+from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
+                      wine_environment)
 
 UPDATER = BUILD / "Updater.exe"
 EVENT_PROBE = BUILD / "tools" / "EventProbe" / "EventProbe.exe"
+MESSAGE_BOX_ANSWER = BUILD / "tools" / "MessageBoxAnswer" / "MessageBoxAnswer.exe"
 TEST_INSTALLER = BUILD / "tools" / "TestInstaller" / "TestInstaller.exe"
 CMAKE_CACHE = BUILD / "CMakeCache.txt"
 
@@ -89,6 +92,11 @@ def settings_file() -> Path:
 
 def analytics_queue_file() -> Path:
     return roaming_appdata() / "Orvane" / "Analytics" / "OVAnalyticsForGA4.dat"
+
+
+def test_installer_folder() -> Path:
+    """Where tools/TestInstaller reads its settings and records who was started and how."""
+    return PREFIX / "drive_c" / "ProgramData" / "OrvaneTest"
 
 
 def _reg_text(value) -> str:
@@ -174,6 +182,37 @@ class EventProbe:
         return [line[len("set "):] for line in lines if line.startswith("set ")]
 
 
+# --- message boxes -------------------------------------------------------------------------------------
+
+class BoxAnswer:
+    """tools/MessageBoxAnswer waiting for the run's message box (caption "Update") to answer it, or with
+    "none" only to see whether one is shown."""
+
+    def __init__(self, answer: str, folder: Path, timeout_s: float, caption: str = "Update"):
+        self.output = folder / f"box-{uuid.uuid4().hex[:8]}.txt"
+        with open(self.output, "wb") as out:
+            self.process = subprocess.Popen(
+                ["wine", str(MESSAGE_BOX_ANSWER), "--caption", caption, "--answer", answer, "--timeout-ms",
+                 str(int(timeout_s * 1000))], env=wine_environment(), stdin=subprocess.DEVNULL, stdout=out,
+                stderr=subprocess.DEVNULL)
+
+    def result(self) -> Optional[dict]:
+        """What the box showed and was answered (caption, text, buttons, answer); None when no box was
+        shown while the run lasted."""
+        try:
+            self.process.wait(timeout=2)
+        except subprocess.TimeoutExpired:
+            self.process.kill()  # still looking: the run ended without a box
+            self.process.wait(timeout=30)
+            return None
+        text = self.output.read_bytes().decode("utf-8", "replace").strip()
+        if self.process.returncode == 1:
+            return None
+        if self.process.returncode != 0:
+            raise RuntimeError(f"MessageBoxAnswer failed with {self.process.returncode}: {text}")
+        return json.loads(text)
+
+
 # --- one run ---------------------------------------------------------------------------------------------
 
 @dataclass
@@ -187,6 +226,7 @@ class UpdaterRun:
     killed: bool
     elapsed_s: float
     events: Optional[List[str]]  # decision events set, in order (None: not watched)
+    box: Optional[dict]  # the message box shown and answered (None: none, or not watched)
     hits: Optional[List[Dict[str, str]]]  # decoded parameters of each GA4 hit received during the run
     queries: list  # RequestRecords of the update service's queries
     file_requests: list  # RequestRecords of both file servers, in arrival order
@@ -206,7 +246,7 @@ class UpdaterRun:
 
     def describe(self) -> str:
         return (f"run {self.command_line!r}: exit {self.exit_code}, timed out {self.timed_out}, "
-                f"events {self.events}, hits {self.hits}, files {sorted(self.download_files)}, "
+                f"events {self.events}, box {self.box}, hits {self.hits}, files {sorted(self.download_files)}, "
                 f"{len(self.queries)} queries, {len(self.file_requests)} file requests, "
                 f"{self.elapsed_s:.1f} s; log: {self.log_text[-1500:]!r}")
 
@@ -215,7 +255,7 @@ class RunningUpdater:
     """A run started in the background; `finish()` waits for it and collects the `UpdaterRun`."""
 
     def __init__(self, harness: "UpdaterHarness", command_line: str, product: Optional[str], watch_events: bool,
-                 timeout_s: float, env: Optional[dict], debug_output: bool):
+                 answer_box: Optional[str], timeout_s: float, env: Optional[dict], debug_output: bool):
         self.harness = harness
         self.command_line = command_line
         self.product = product
@@ -225,6 +265,7 @@ class RunningUpdater:
         self._marks = harness._log_marks()
         self.effective_product = product if product is not None else DEFAULT_PRODUCT
         self._probe = EventProbe(self.effective_product, harness.work, timeout_s + 60) if watch_events else None
+        self._box = BoxAnswer(answer_box, harness.work, timeout_s) if answer_box is not None else None
         self._outcome: dict = {}
         run_env = {"OV_RUN_TAG": self.tag, **(env or {})}
 
@@ -261,12 +302,13 @@ class RunningUpdater:
             self._thread.join(timeout=30)
         elapsed = time.monotonic() - self.started
         events = self._probe.stop() if self._probe is not None else None
+        box = self._box.result() if self._box is not None else None
         if "error" in self._outcome:
             raise self._outcome["error"]
         result = self._outcome["result"]
         if result.timed_out and not allow_timeout:
             raise AssertionError(f"Updater.exe {self.command_line!r} hung: no exit within {self.timeout_s} s")
-        return self.harness._collect(self, result, events, elapsed)
+        return self.harness._collect(self, result, events, box, elapsed)
 
 
 def _processes_with_tag(tag: str, image: str) -> List[int]:
@@ -283,6 +325,9 @@ def _processes_with_tag(tag: str, image: str) -> List[int]:
         if marker in environ and image.encode() in command.split(b"\0")[0]:
             found.append(int(entry))
     return found
+
+
+_SIGNED: Dict[tuple, bytes] = {}
 
 
 # --- the harness -----------------------------------------------------------------------------------------
@@ -320,6 +365,7 @@ class UpdaterHarness:
             self.set_debugging(DEFAULT_DEBUGGING)
             self.set_consent(FULL_CONSENT)
             self._clean_product_state()
+            self._clean_test_installer_state()
         except BaseException:
             self.close()
             raise
@@ -350,6 +396,11 @@ class UpdaterHarness:
         elif settings_file().exists():
             settings_file().unlink()
         self._clean_product_state()
+        self._clean_test_installer_state()
+
+    def _clean_test_installer_state(self) -> None:
+        for name in ("installer.ini", "invocations.txt"):
+            (test_installer_folder() / name).unlink(missing_ok=True)
 
     def _clean_product_state(self) -> None:
         for folder in (download_folder(self.product),):
@@ -360,6 +411,9 @@ class UpdaterHarness:
         run_log_path(self.product).unlink(missing_ok=True)
 
     # what the run finds in the prefix
+    def download_folder(self, product: Optional[str] = None) -> Path:
+        return download_folder(product if product is not None else self.product)
+
     def set_registry(self, key: str, values: Optional[Dict[str, object]]) -> None:
         """Replaces a key of the prefix's registry by these values (None: removes it); removed at the end."""
         if key not in self._registry_keys:
@@ -380,16 +434,49 @@ class UpdaterHarness:
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(f"[cookies]\r\nOptanonConsent={consent_cookie}\r\n".encode("ascii"))
 
+    def set_test_installer(self, *, steps: int = 4, step_ms: int = 150, exit_code: int = 0,
+                           signal_park: bool = True) -> None:
+        """How tools/TestInstaller behaves as installer: progress steps written to "Install", the pause after
+        each, its exit code, and whether it tells the parking program to restart the client."""
+        folder = test_installer_folder()
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "installer.ini").write_text(
+            f"[installer]\r\nSteps={steps}\r\nStepMs={step_ms}\r\nExitCode={exit_code}\r\n"
+            f"SignalPark={int(signal_park)}\r\n")
+
+    def invocations(self) -> List[tuple]:
+        """(role, process id, command line) of every start of tools/TestInstaller so far in this test."""
+        path = test_installer_folder() / "invocations.txt"
+        if not path.exists():
+            return []
+        return [tuple(line.split("\t", 2)) for line in path.read_text(encoding="utf-8").splitlines() if line]
+
     @property
     def codesign(self):
         return self._codesign_source()
 
     # installers and offers
-    def signed_installer(self, signer: str = "orvane-inc", source: Path = TEST_INSTALLER) -> bytes:
-        """A copy of the test installer signed by one leaf of the test code-signing PKI."""
-        signed = self.work / f"signed-{uuid.uuid4().hex[:8]}.exe"
-        pki.sign_pe(source, signed, self.codesign.leaf(signer))
-        return signed.read_bytes()
+    def signed_installer(self, signer: Optional[str] = "orvane-inc", source: Path = TEST_INSTALLER) -> bytes:
+        """A copy of the test installer signed by one leaf of the test code-signing PKI (None: unsigned).
+        Signed copies are made once per session and signer."""
+        if signer is None:
+            return source.read_bytes()
+        key = (str(source), signer, id(self.codesign))
+        if key not in _SIGNED:
+            signed = self.work / f"signed-{signer}.exe"
+            pki.sign_pe(source, signed, self.codesign.leaf(signer))
+            _SIGNED[key] = signed.read_bytes()
+        return _SIGNED[key]
+
+    def handoff_arguments(self) -> List[str]:
+        """Arguments that let a run hand its installer over without a parking program: "/noparking" and a
+        "/parkpath=" naming a file that exists (it is copied, never started). The test installer is told
+        to end quickly."""
+        stand_in = self.work / "park-stand-in.exe"
+        if not stand_in.exists():
+            stand_in.write_bytes(b"MZ stand-in, never started")
+        self.set_test_installer(steps=1, step_ms=50)
+        return ["/noparking", f"/parkpath={windows_path(stand_in)}"]
 
     def host(self, path: str, data: bytes, *, tls: bool = False) -> Installer:
         """Puts data on the HTTP (or HTTPS) file server under path."""
@@ -414,17 +501,19 @@ class UpdaterHarness:
         return " ".join(parts + [quote_argument(a) for a in arguments])
 
     def start(self, *arguments: str, product=TEST_PRODUCT, raw: Optional[str] = None, watch_events: bool = True,
-              timeout_s: float = RUN_SECONDS, env: Optional[dict] = None, debug_output: bool = False) -> RunningUpdater:
+              answer_box: Optional[str] = None, timeout_s: float = RUN_SECONDS, env: Optional[dict] = None,
+              debug_output: bool = False) -> RunningUpdater:
         """Starts Updater.exe with "/product=<the test's product>" and the arguments (each quoted as needed).
         `product` names another product ("" gives "/product=" with nothing after it, None no "/product=" at
         all); `raw` is the whole command line tail instead (then `product` only says which events to watch).
+        `answer_box` ("yes", "no", "ok") answers the run's message box, "none" only notes whether one came.
         The product's run log and the analytics queue left by earlier runs are removed first."""
         if product is TEST_PRODUCT:
             product = self.product
         command_line = raw if raw is not None else self.command_line(arguments, product)
         run_log_path(product if product is not None else DEFAULT_PRODUCT).unlink(missing_ok=True)
         analytics_queue_file().unlink(missing_ok=True)
-        return RunningUpdater(self, command_line, product, watch_events, timeout_s, env, debug_output)
+        return RunningUpdater(self, command_line, product, watch_events, answer_box, timeout_s, env, debug_output)
 
     def run(self, *arguments: str, during: Optional[Callable[[RunningUpdater], None]] = None,
             allow_timeout: bool = False, **options) -> UpdaterRun:
@@ -457,7 +546,7 @@ class UpdaterHarness:
             time.sleep(0.02)
         return server.log.records()[marks[name]:]
 
-    def _collect(self, running: RunningUpdater, result, events, elapsed) -> UpdaterRun:
+    def _collect(self, running: RunningUpdater, result, events, box, elapsed) -> UpdaterRun:
         marks = running._marks
         folder = download_folder(running.effective_product)
         files = {p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()} if folder.is_dir() else {}
@@ -467,7 +556,7 @@ class UpdaterHarness:
         log_path = run_log_path(running.effective_product)
         return UpdaterRun(
             command_line=running.command_line, product=running.product, exit_code=result.exit_code,
-            timed_out=result.timed_out, killed=running.killed, elapsed_s=elapsed, events=events,
+            timed_out=result.timed_out, killed=running.killed, elapsed_s=elapsed, events=events, box=box,
             hits=[dict(r.params) for r in sink_records] if self.sink is not None else None, queries=service_records, file_requests=file_records,
             download_folder=folder, download_files=files, log_path=log_path,
             log_text=log_path.read_bytes().decode("utf-8", "replace") if log_path.exists() else "",

@@ -1,0 +1,185 @@
+"""The download stage of a run with the real Updater.exe under Wine: the two attempts (the multi-stream
+engine, then one plain request) with their size, hash and signature checks, the download failures, the
+download folder and the installer's file name, and the registry progress."""
+
+import re
+
+import pytest
+
+from runharness import INSTALLER_STATUS_KEY, query_registry_value
+from winehost import user_folder
+from testservers import faults as F
+
+MULTI_STREAM_AGENT = "Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93; CDA 6.0)"
+
+
+def attempts(run):
+    """Which attempt made each request to the file servers: the multi-stream engine names itself in its
+    user agent, the plain request does not."""
+    return ["multi" if r.header("User-Agent") == MULTI_STREAM_AGENT else "single" for r in run.file_requests]
+
+
+def by_attempt(multi, single):
+    """A fault plan that treats the two attempts differently."""
+    return lambda record: multi if record.header("User-Agent") == MULTI_STREAM_AGENT else single
+
+
+# The multi-stream engine fails outright, and fast, on an answer that announces more than it sends: its
+# single-stream restarts meet the same answer until the engine runs out of restarts.
+MULTI_STREAM_FAILS = F.lying_length(1000)
+
+
+@pytest.mark.parametrize("signer, size_delta, wrong_hash, texts", [
+    ("orvane-inc", 1, False, ["PatchSize2", "PatchSize"]),
+    ("orvane-inc", 0, True, ["PatchHashValue2", "PatchHashValue"]),
+    ("contoso", 0, False, ["PatchSignature2", "PatchSignature"]),
+    (None, 0, False, ["PatchSignature2", "PatchSignature"]),
+], ids=["size", "hash", "foreign-signer", "unsigned"])
+def test_both_attempts_failing_their_checks_end_with_260(updater, signer, size_delta, wrong_hash, texts):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer(signer))
+    updater.offer(installer, size=installer.size + size_delta, hash="0" * 64 if wrong_hash else None)
+    run = updater.run()
+    assert run.exit_code == 260, run.describe()
+    assert run.events == ["UpdateNo"]
+    assert run.results == texts + ["FailureMainIsFileOrvaneSigned"], run.describe()
+    assert attempts(run) == ["multi", "single"]
+    assert run.download_files == {}  # the file of each failed attempt is deleted
+
+
+def test_patch_url_with_a_foreign_signature_fails_without_asking_the_service(updater):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer("contoso"))
+    run = updater.run(f"/patchURL={installer.url}")
+    assert run.exit_code == 260, run.describe()
+    assert run.queries == []
+    assert run.results == ["PatchSignature2", "PatchSignature", "FailureMainIsFileOrvaneSigned"]
+
+
+def test_download_folder_is_cleaned_at_start(updater):
+    folder = updater.download_folder()
+    folder.mkdir(parents=True, exist_ok=True)
+    for name in ("setup.exe", "setup.exe.cache", "setup.exe.downloadstate", "setup.exe.0", "setup.exe.1",
+                 "Park-{0f0e0d0c-0b0a-0908-0706-050403020100}.exe"):
+        (folder / name).write_bytes(b"left by an earlier run")
+    (folder / "sub").mkdir()
+    (folder / "sub" / "kept.txt").write_bytes(b"not a file of the folder itself")
+    updater.require_service().set_answers({})
+    run = updater.run()
+    assert run.exit_code == 3, run.describe()
+    assert run.download_files == {}
+    assert (folder / "sub" / "kept.txt").exists()
+
+
+def test_old_target_that_cannot_be_deleted_ends_with_1025(updater):
+    # A folder where the installer's file should go survives the clean-up (plain files only) and cannot
+    # be deleted as a file.
+    (updater.download_folder() / "setup.exe").mkdir(parents=True)
+    installer = updater.host("/dl/setup.exe", updater.signed_installer())
+    updater.offer(installer)
+    run = updater.run()
+    assert run.exit_code == 1025, run.describe()
+    assert run.events == ["UpdateNo"]
+    assert run.results == ["FailureGetEXEDeleteFile"]
+    assert run.file_requests == []
+
+
+def test_both_downloads_failing_end_with_1027(updater):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer())
+    updater.offer(installer)
+    updater.files.set_faults(by_attempt(MULTI_STREAM_FAILS, F.error(404)))
+    run = updater.run()
+    assert run.exit_code == 1027, run.describe()
+    assert run.events == ["UpdateNo"]
+    assert run.results == ["FailureGetEXEDownloadIsOk"]  # no check ran: nothing was downloaded
+    assert attempts(run)[0] == "multi" and attempts(run)[-1] == "single"
+    assert run.download_files == {}
+
+
+@pytest.mark.parametrize("present", [True, False], ids=["value-present", "value-absent"])
+def test_registry_progress_only_into_an_existing_download_value(updater, present):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer())
+    updater.offer(installer, hash="0" * 64)  # both attempts download the whole file, then fail the hash
+    updater.set_registry(INSTALLER_STATUS_KEY, {"Download": "waiting"} if present else {"Other": "x"})
+    updater.files.set_faults(F.throttle(installer.size / 3))  # about three seconds per attempt
+    seen = []
+
+    def sample(running):
+        value = query_registry_value(INSTALLER_STATUS_KEY, "Download")
+        if value is not None and (not seen or seen[-1] != value):
+            seen.append(value)
+
+    run = updater.run("/emitdownloadprogress", during=sample)
+    assert run.exit_code == 260, run.describe()
+    final = query_registry_value(INSTALLER_STATUS_KEY, "Download")
+    if not present:
+        assert final is None and seen == []
+        return
+    assert final == "100"
+    progress = [v for v in seen if v not in ("waiting", "100")]
+    assert progress, f"no progress seen in {seen}"
+    assert all(re.fullmatch(r"\d{1,3}\.\d{6}", v) for v in progress), seen
+    assert any(0 < float(v) < 100 for v in progress), seen
+
+
+def test_first_attempt_failing_its_hash_and_second_succeeding(updater):
+    good = updater.signed_installer()
+    bad = bytes([good[0] ^ 0xFF]) + good[1:]
+    installer = updater.host("/dl/setup.exe", good)
+    updater.offer(installer)
+    # The engine's answers carry a damaged copy; the plain request gets the true file.
+    updater.files.set_faults(by_attempt(F.change_content(bad), F.change_content(good)))
+    run = updater.run(*updater.handoff_arguments())
+    assert run.exit_code == 0, run.describe()
+    assert run.events == ["UpdateYes"]
+    assert run.results == ["PatchHashValue2", "Succeeded"], run.describe()
+    assert run.download_files["setup.exe"] == good
+
+
+def test_multi_stream_failing_outright_is_followed_by_the_plain_request_without_a_check_event(updater):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer())
+    updater.offer(installer)
+    updater.files.set_faults(by_attempt(MULTI_STREAM_FAILS, None))
+    run = updater.run(*updater.handoff_arguments())
+    assert run.exit_code == 0, run.describe()
+    assert run.results == ["Succeeded"], run.describe()
+    assert attempts(run)[0] == "multi" and attempts(run)[-1] == "single"
+    assert run.download_files["setup.exe"] == installer.data
+
+
+@pytest.mark.parametrize("tls", [False, True], ids=["http", "https"])
+def test_patch_url_is_downloaded_with_the_signature_check_alone(updater, tls):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer(), tls=tls)
+    run = updater.run(f"/patchURL={installer.url}", *updater.handoff_arguments())
+    assert run.exit_code == 0, run.describe()
+    assert run.queries == []
+    assert run.events == ["UpdateYes"]
+    assert run.results == ["Succeeded"]
+    assert attempts(run) == ["multi"]
+    [(role, _, command_line)] = updater.invocations()
+    assert role == "installer" and "setup.exe" in command_line
+
+
+def test_announced_hash_is_compared_without_case(updater):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer())
+    updater.offer(installer, hash=installer.hash.lower())
+    run = updater.run(*updater.handoff_arguments())
+    assert run.exit_code == 0, run.describe()
+    assert run.results == ["Succeeded"]
+
+
+@pytest.mark.parametrize("served, address, name", [
+    ("/dl/setup-1.2.exe", "/dl/setup-1.2.exe?sig=abc/def", "setup-1.2.exe"),
+    ("/dl/my setup.exe", "/dl/my%20setup.exe", "my setup.exe"),
+    ("/dl/setup%4", "/dl/setup%4", "setup%4"),
+    ("/dl/set%zzup.exe", "/dl/set%zzup.exe", "set%zzup.exe"),
+    ("/dl/\\..\\..\\..\\escaped.exe", "/dl/%5C..%5C..%5C..%5Cescaped.exe", "escaped.exe"),
+], ids=["query", "escaped-blank", "stray-percent-at-end", "percent-not-hex", "backslash-traversal"])
+def test_installer_file_name_comes_from_the_last_segment_of_the_decoded_address(updater, served, address, name):
+    installer = updater.host(served, updater.signed_installer())
+    updater.require_service().set_answers(
+        {"url": updater.files.url(address), "hash": installer.hash, "size": installer.size})
+    run = updater.run(*updater.handoff_arguments())
+    assert run.exit_code == 0, run.describe()
+    assert run.download_files[name] == installer.data
+    # Nothing was written outside the download folder under that name (or its pieces).
+    strays = [p for p in user_folder().rglob(f"*{name[-8:]}*") if p.parent != run.download_folder]
+    assert strays == []

@@ -1,0 +1,44 @@
+"""Update queries that fail end the run with the query's outcome, `UpdateNo` and the outcome's hit.
+(768, a request that cannot be created, needs an address whose scheme is not http or https; the query's
+scheme is fixed in the program, so no run can reach it.)"""
+
+import time
+
+import pytest
+
+from testservers import Answer, faults as F
+
+
+@pytest.mark.parametrize("answer, code, name", [
+    (Answer({"url": "x"}, content_length="omit"), 771, "FailureGetURLBadLen"),
+    (Answer({"url": "x"}, chunked=True), 771, "FailureGetURLBadLen"),
+    (Answer(fault=F.hangup()), 772, "FailureGetURLNoResp"),
+    (Answer(fault=F.raw(b"garbage\r\n\r\n")), 772, "FailureGetURLNoResp"),
+    ('{"url": "http://127.0.0.1/x.exe", ', 773, "FailureParseURLResponse"),
+    (Answer(b"\xff\xfe<html>", content_type="text/html"), 773, "FailureParseURLResponse"),
+], ids=["no-length", "chunked", "hangup", "garbage-status-line", "cut-json", "not-json"])
+def test_query_failure_ends_the_run_with_its_code(updater, answer, code, name):
+    updater.require_service().set_answers(answer)
+    run = updater.run()
+    assert run.exit_code == code, run.describe()
+    assert run.events == ["UpdateNo"]
+    assert run.results == [name], run.describe()
+    assert len(run.queries) == 1 and run.file_requests == []
+
+
+def test_query_without_any_service_ends_with_772(updater):
+    updater.require_service().stop()  # the port refuses connections
+    run = updater.run()
+    assert run.exit_code == 772, run.describe()
+    assert run.events == ["UpdateNo"]
+    assert run.results == ["FailureGetURLNoResp"]
+
+
+def test_query_that_is_never_answered_ends_with_770_after_ten_seconds(updater):
+    updater.require_service().set_answers(Answer.never())
+    started = time.monotonic()
+    run = updater.run()
+    assert run.exit_code == 770, run.describe()
+    assert time.monotonic() - started >= 10
+    assert run.events == ["UpdateNo"]
+    assert run.results == ["FailureGetURLTimeOut"]
