@@ -122,6 +122,18 @@ TEST_F(ProgressWindowTest, IsShownAfterThePauseAndStaysTheMinimumShowTime)
     EXPECT_EQ(nullptr, window.GetDialogHandle());
 }
 
+TEST_F(ProgressWindowTest, NegativeSettingsCountAsAlreadyElapsed)
+{
+    CProgressWindow::SetPauseBeforeShowing(-1);
+    CProgressWindow::SetMinimumShowTime(-1000);
+    auto window = std::make_unique<CProgressWindow>(kTitle, kChecking, true);
+    const HWND dialog = window->GetDialogHandle();
+    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(dialog) != FALSE; }, 2500));
+    const ULONGLONG stopAt = Now();
+    window.reset();
+    EXPECT_LT(Now() - stopAt, 2500u);
+}
+
 TEST_F(ProgressWindowTest, ShowsItsTitleTextsIconAndLayout)
 {
     CProgressWindow::SetPauseBeforeShowing(0);
