@@ -65,7 +65,8 @@ TEST(HTTPDownload, ExistingTargetIsFinishedAtOnceWithoutStartingAnything)
     OvTest::WriteFileBytes(target, "complete");
     CallbackLog log;
     // Port 9 refuses: any request would fail the download instead.
-    auto download = MakeRef<CHTTPDownload>(kUserAgent, L"http://127.0.0.1:9/setup.exe", target, &Record, &log, 5);
+    auto download =
+        MakeRef<CHTTPDownload>(kUserAgent, L"http://127.0.0.1:9/setup.exe", target, &Record, &log, 5);
     const DownloadStatus status = download->GetStatus();
     EXPECT_TRUE(status.finished);
     EXPECT_FALSE(status.failed);
@@ -81,7 +82,8 @@ TEST(HTTPDownload, FailureOfItsOnlyStreamFailsTheDownloadOnceAndLeavesNothingBeh
     CTemporaryFolder folder;
     const std::wstring target = folder.File(L"setup.exe");
     CallbackLog log;
-    auto download = MakeRef<CHTTPDownload>(kUserAgent, L"http://127.0.0.1:9/setup.exe", target, &Record, &log, 0);
+    auto download =
+        MakeRef<CHTTPDownload>(kUserAgent, L"http://127.0.0.1:9/setup.exe", target, &Record, &log, 0);
     const DownloadStatus status = WaitForEnd(*download, std::chrono::seconds(30));
     ASSERT_TRUE(status.failed);
     EXPECT_FALSE(status.finished);
@@ -108,11 +110,13 @@ TEST(HTTPDownload, AddressThatIsNotHttpFailsAtOnceWithoutRetries)
     CTemporaryFolder folder;
     const std::wstring target = folder.File(L"setup.exe");
     const auto start = std::chrono::steady_clock::now();
-    auto download = MakeRef<CHTTPDownload>(kUserAgent, L"ftp://127.0.0.1/setup.exe", target, nullptr, nullptr, 5);
+    auto download =
+        MakeRef<CHTTPDownload>(kUserAgent, L"ftp://127.0.0.1/setup.exe", target, nullptr, nullptr, 5);
     const DownloadStatus status = WaitForEnd(*download, std::chrono::seconds(30));
     ASSERT_TRUE(status.failed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // no retry pauses
-    EXPECT_NE(std::wstring::npos, status.exception->GetDescription().find(L"The URL cannot be used for a download."));
+    EXPECT_NE(std::wstring::npos,
+              status.exception->GetDescription().find(L"The URL cannot be used for a download."));
 }
 
 TEST(HTTPDownload, ReleasingARunningDownloadEndsItsThreadsAndKeepsItsStateForAResume)
@@ -120,7 +124,8 @@ TEST(HTTPDownload, ReleasingARunningDownloadEndsItsThreadsAndKeepsItsStateForARe
     CTemporaryFolder folder;
     const std::wstring target = folder.File(L"setup.exe");
     // A refused port with retries: the stream sits in its retry pauses when the owner lets go.
-    auto download = MakeRef<CHTTPDownload>(kUserAgent, L"http://127.0.0.1:9/setup.exe", target, nullptr, nullptr, 5);
+    auto download =
+        MakeRef<CHTTPDownload>(kUserAgent, L"http://127.0.0.1:9/setup.exe", target, nullptr, nullptr, 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(download->GetStatus().failed);
     const auto start = std::chrono::steady_clock::now();
