@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from conftest import dechunk, exchange
+from .wire import dechunk, exchange
 from testservers import Fault, FaultPlan, FileServer
 from testservers import faults as F
 

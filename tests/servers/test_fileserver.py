@@ -5,7 +5,7 @@ import socket
 
 import pytest
 
-from conftest import exchange
+from .wire import exchange
 from testservers import FileServer, parse_range, UNSATISFIABLE
 
 DATA = bytes(range(256)) * 40  # 10240 bytes

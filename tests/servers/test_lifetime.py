@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from conftest import exchange
+from .wire import exchange
 from testservers import CrlServer, FileServer, Ga4Sink, UpdateService
 from testservers import faults as F
 

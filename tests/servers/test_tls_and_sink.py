@@ -5,7 +5,7 @@ import urllib.request
 
 import pytest
 
-from conftest import exchange
+from .wire import exchange
 from testservers import FileServer, Ga4Sink, UpdateService, client_tls_context
 
 

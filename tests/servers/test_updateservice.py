@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from conftest import dechunk, exchange
+from .wire import dechunk, exchange
 from testservers import Answer, QUERY_PATH, UpdateService
 from testservers import faults as F
 

@@ -5,7 +5,7 @@ import os
 import subprocess
 import sys
 
-from conftest import TOOLS, exchange
+from .wire import TOOLS, exchange
 
 
 def start(*args):
