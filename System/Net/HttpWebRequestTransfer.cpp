@@ -25,6 +25,7 @@ constexpr DWORD kChunkSize = 65536;
 constexpr DWORD kRawHeadersSize = 65536;
 constexpr DWORD kResponseInfoSize = 1024;
 constexpr DWORD kMaxCertificateTextSize = 65536;
+constexpr std::size_t kFileBufferSize = 1 << 20;
 constexpr std::uint64_t kStatusIntervalMs = 50;
 constexpr DWORD kShortReadPauseMs = 100;
 // How much longer than the stall limit WinInet's own time-outs are: a caller waiting in
@@ -342,6 +343,7 @@ void CHttpWebRequest::Transfer()
         if (!file)
             return Fail(DetailOutputOpenFailed, static_cast<std::uint32_t>(errno),
                         "the output file could not be opened: " + WideToAnsi(settings.outputPath));
+        std::setvbuf(file.Get(), nullptr, _IOFBF, kFileBufferSize);
     }
     else
     {
