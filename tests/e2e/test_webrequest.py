@@ -118,6 +118,19 @@ def test_body_to_file_is_appended(scheme, serve, tmp_path):
     assert "body-sha256" not in result
 
 
+@pytest.mark.parametrize("target, detail", [("/dev/full", "10"), ("missing-folder/setup.bin", "8")],
+                         ids=["disk-full", "cannot-open"])
+def test_output_file_failures_have_their_detail(serve, tmp_path, target, detail):
+    server = serve({"/setup.bin": DATA})
+    path = target if target.startswith("/") else tmp_path / target
+    result = run_driver("--url", server.url("/setup.bin"), "--out", windows_path(path))
+
+    assert (result["got-response"], result["status"]) == ("1", "200"), result["stdout"]
+    assert (result["succeeded"], result["failed"], result["state"], result["detail"]) == ("0", "1", "4", detail)
+    if detail == "8":
+        assert not path.parent.exists()
+
+
 def test_output_file_set_while_running_is_taken_for_the_next_transfer(serve, tmp_path):
     server = serve({"/setup.bin": DATA}, rate=1_000_000)
     first, second = tmp_path / "first.bin", tmp_path / "second.bin"
