@@ -1,6 +1,7 @@
 #pragma once
 
 #include "System/Io/Stream/MemoryStream.h"
+#include "System/Net/InternetHandle.h"
 #include "System/Net/RequestSharedState.h"
 #include "System/Net/Url.h"
 #include "System/Object.h"
@@ -142,6 +143,9 @@ private:
     // Worker side (HttpWebRequestTransfer.cpp).
     void RunTransfer() noexcept;
     void Transfer();
+    HINTERNET OpenRequest(const Settings& settings);
+    bool ReceiveHeaders(HINTERNET request, const Settings& settings, std::int64_t& contentLength);
+    void ReceiveBody(HINTERNET request, const Settings& settings, std::int64_t contentLength);
     void FinishTransfer() noexcept;
     void PublishStatus();
     void Fail(std::uint32_t detail, std::uint32_t errorCode, const std::string& text);

@@ -94,6 +94,22 @@ std::string QueryCertificateText(HINTERNET request)
     return std::string();
 }
 
+// The server certificate's text, subject and issuer, as WinInet formats them.
+void ReadCertificate(HINTERNET request, std::string& text, std::string& subject, std::string& issuer)
+{
+    text = QueryCertificateText(request);
+    CertificateInfoA info{};
+    DWORD infoSize = sizeof(info);
+    if (!::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT, &info, &infoSize))
+        return;
+    const CLocalMemory owned[] = {CLocalMemory(info.lpszSubjectInfo), CLocalMemory(info.lpszIssuerInfo),
+                                  CLocalMemory(info.lpszProtocolName),
+                                  CLocalMemory(info.lpszSignatureAlgName),
+                                  CLocalMemory(info.lpszEncryptionAlgName)};
+    subject = TextOrEmpty(info.lpszSubjectInfo);
+    issuer = TextOrEmpty(info.lpszIssuerInfo);
+}
+
 } // namespace
 
 struct CHttpWebRequest::Settings
@@ -195,12 +211,24 @@ void CHttpWebRequest::Transfer()
         CCriticalSectionLock lock(m_Shared->m_WorkerLock);
         settings.outputPath = m_Shared->m_OutputPath;
     }
-    const bool secure = m_Url.scheme == "https";
+    const HINTERNET request = OpenRequest(settings);
+    if (!request)
+        return;
+    std::int64_t contentLength = -1;
+    if (ReceiveHeaders(request, settings, contentLength))
+        ReceiveBody(request, settings, contentLength);
+}
 
+// Steps up to a request handle with its headers; null when one of them failed.
+HINTERNET CHttpWebRequest::OpenRequest(const Settings& settings)
+{
     CInternetHandle root(
         ::InternetOpenA(settings.userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0));
     if (!root)
-        return Fail(DetailOpenFailed, ::GetLastError(), "InternetOpenA failed");
+    {
+        Fail(DetailOpenFailed, ::GetLastError(), "InternetOpenA failed");
+        return nullptr;
+    }
     const HINTERNET rootHandle = root.Get();
     m_Shared->m_Root.Store(std::move(root));
 
@@ -208,7 +236,10 @@ void CHttpWebRequest::Transfer()
                                                   static_cast<INTERNET_PORT>(m_Url.port), "", nullptr,
                                                   INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
-        return Fail(DetailConnectFailed, ::GetLastError(), "InternetConnectA failed");
+    {
+        Fail(DetailConnectFailed, ::GetLastError(), "InternetConnectA failed");
+        return nullptr;
+    }
     const HINTERNET connectionHandle = connection.Get();
     m_Shared->m_Connection.Store(std::move(connection));
 
@@ -228,18 +259,24 @@ void CHttpWebRequest::Transfer()
     {
         DWORD value = timeoutMs;
         if (!::InternetSetOptionA(connectionHandle, option, &value, sizeof(value)))
-            return Fail(DetailConnectFailed, ::GetLastError(), "InternetSetOptionA failed for a time-out");
+        {
+            Fail(DetailConnectFailed, ::GetLastError(), "InternetSetOptionA failed for a time-out");
+            return nullptr;
+        }
     }
 
     const char* acceptTypes[] = {settings.acceptType.empty() ? "*/*" : settings.acceptType.c_str(), nullptr};
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
-    if (secure)
+    if (m_Url.scheme == "https")
         flags |= INTERNET_FLAG_SECURE;
     const std::string objectName = m_Url.GetObjectName();
     CInternetHandle request(::HttpOpenRequestA(connectionHandle, settings.verb.c_str(), objectName.c_str(),
                                                "HTTP/1.1", "", acceptTypes, flags, 0));
     if (!request)
-        return Fail(DetailOpenRequestFailed, ::GetLastError(), "HttpOpenRequestA failed");
+    {
+        Fail(DetailOpenRequestFailed, ::GetLastError(), "HttpOpenRequestA failed");
+        return nullptr;
+    }
     const HINTERNET requestHandle = request.Get();
     m_Shared->m_RequestHandle.Store(std::move(request));
 
@@ -252,57 +289,52 @@ void CHttpWebRequest::Transfer()
         const std::string line = std::string(name) + ": " + *value + "\r\n";
         ::HttpAddRequestHeadersA(requestHandle, line.c_str(), static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD);
     }
+    return requestHandle;
+}
 
+// Sends the request and takes in the answer's headers. True when a body is to be read; contentLength
+// is then the announced length, or -1.
+bool CHttpWebRequest::ReceiveHeaders(HINTERNET requestHandle, const Settings& settings,
+                                     std::int64_t& contentLength)
+{
     const std::string extraHeaders = Join(settings.extraHeaders, "\r\n");
     // Its result is not tested: whether headers came back decides.
-    const BOOL sent = ::HttpSendRequestA(requestHandle, extraHeaders.empty() ? nullptr : extraHeaders.c_str(),
-                                         static_cast<DWORD>(extraHeaders.size()),
-                                         settings.body.empty() ? nullptr : settings.body.data(),
-                                         static_cast<DWORD>(settings.body.size()));
+    const BOOL sent =
+        ::HttpSendRequestA(requestHandle, extraHeaders.empty() ? nullptr : extraHeaders.c_str(),
+                           static_cast<DWORD>(extraHeaders.size()),
+                           // WinInet only reads the optional data.
+                           settings.body.empty() ? nullptr : const_cast<char*>(settings.body.data()),
+                           static_cast<DWORD>(settings.body.size()));
     const DWORD sendError = sent ? 0 : ::GetLastError();
     if (EndIfCancelRequested())
-        return;
+        return false;
 
-    std::vector<char> buffer(std::max(kChunkSize, kRawHeadersSize));
+    std::vector<char> buffer(kRawHeadersSize);
     DWORD headersSize = kRawHeadersSize;
     const BOOL gotHeaders =
         ::HttpQueryInfoA(requestHandle, HTTP_QUERY_RAW_HEADERS, buffer.data(), &headersSize, nullptr);
     const DWORD queryError = gotHeaders ? 0 : ::GetLastError();
     if (EndIfCancelRequested())
-        return;
+        return false;
     if (!gotHeaders || headersSize == 0 || headersSize >= kRawHeadersSize)
     {
         // No response: gotResponse stays false. Remember why, for whoever looks.
         CCriticalSectionLock lock(m_Shared->m_FieldsLock);
         m_ErrorCode = sendError ? sendError : queryError;
         m_FailureText = sendError ? "HttpSendRequestA failed" : "no response headers could be read";
-        return;
+        return false;
     }
     std::vector<std::string> lines = SplitRawHeaders(buffer.data(), headersSize);
 
     std::string certificateText;
     std::string certificateSubject;
     std::string certificateIssuer;
-    if (secure)
-    {
-        certificateText = QueryCertificateText(requestHandle);
-        CertificateInfoA info{};
-        DWORD infoSize = sizeof(info);
-        if (::InternetQueryOptionA(requestHandle, INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT, &info,
-                                   &infoSize))
-        {
-            const CLocalMemory owned[] = {
-                CLocalMemory(info.lpszSubjectInfo), CLocalMemory(info.lpszIssuerInfo),
-                CLocalMemory(info.lpszProtocolName), CLocalMemory(info.lpszSignatureAlgName),
-                CLocalMemory(info.lpszEncryptionAlgName)};
-            certificateSubject = TextOrEmpty(info.lpszSubjectInfo);
-            certificateIssuer = TextOrEmpty(info.lpszIssuerInfo);
-        }
-    }
+    if (m_Url.scheme == "https")
+        ReadCertificate(requestHandle, certificateText, certificateSubject, certificateIssuer);
 
     std::string lengthText;
     const bool hasLengthHeader = FindHeaderValue(lines, "Content-Length:", lengthText);
-    std::int64_t contentLength = -1;
+    contentLength = -1;
     const ContentLengthValue lengthValue =
         hasLengthHeader ? ParseContentLength(lengthText, contentLength) : ContentLengthValue::Unknown;
     const bool knownLength = lengthValue == ContentLengthValue::Valid;
@@ -321,12 +353,20 @@ void CHttpWebRequest::Transfer()
     // makes up "HTTP/1.0 200 OK" and passes the bytes off as the body. No server this program talks to
     // answers without a single header, so such an answer is refused.
     if (headerCount < 2)
-        return Fail(DetailOther, 0, "the answer has no HTTP headers");
+    {
+        Fail(DetailOther, 0, "the answer has no HTTP headers");
+        return false;
+    }
     if (lengthValue == ContentLengthValue::Invalid)
-        return Fail(DetailOther, 0, "Content-Length is not a length:" + lengthText);
+    {
+        Fail(DetailOther, 0, "Content-Length is not a length:" + lengthText);
+        return false;
+    }
     if (knownLength && static_cast<std::uint64_t>(contentLength) > settings.maxLength)
-        return Fail(DetailTooLong, 0,
-                    "Content-Length " + std::to_string(contentLength) + " exceeds the limit");
+    {
+        Fail(DetailTooLong, 0, "Content-Length " + std::to_string(contentLength) + " exceeds the limit");
+        return false;
+    }
     {
         CCriticalSectionLock lock(m_Shared->m_FieldsLock);
         m_ContentLength = contentLength;
@@ -334,6 +374,15 @@ void CHttpWebRequest::Transfer()
         if (knownLength && m_ExpectedTotal == 0)
             m_ExpectedTotal = contentLength;
     }
+    return true;
+}
+
+// Reads the body into the output file or the memory stream.
+void CHttpWebRequest::ReceiveBody(HINTERNET requestHandle, const Settings& settings,
+                                  std::int64_t contentLength)
+{
+    const bool knownLength = contentLength >= 0;
+    std::vector<char> buffer(kChunkSize);
 
     CFile file;
     CRefPtr<OV::System::IO::Stream::CMemoryStream> stream;
