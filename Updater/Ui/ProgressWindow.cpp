@@ -80,7 +80,10 @@ void CProgressWindow::SetStatusText(const std::wstring& text)
 void CProgressWindow::SetProgress(std::int32_t position)
 {
     const std::int32_t limited = position < kFullProgress ? position : kFullProgress;
-    ::PostMessageW(m_DialogHandle.load(), kSetProgressMessage, static_cast<WPARAM>(limited), 0);
+    // Once the dialog is closed there is nothing to move; a null window would post to this thread instead.
+    const HWND dialog = m_DialogHandle.load();
+    if (dialog != nullptr)
+        ::PostMessageW(dialog, kSetProgressMessage, static_cast<WPARAM>(limited), 0);
 }
 
 void CProgressWindow::SignalStop()

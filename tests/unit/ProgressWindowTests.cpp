@@ -201,6 +201,13 @@ TEST_F(ProgressWindowTest, HiddenWindowTakesPostsButIsNeverShownAndClosesAtOnce)
     window.SignalStop();
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
     EXPECT_LT(Now() - stopAt, 2500u);
+
+    // Positions set after the dialog closed go nowhere, in particular not to the owner's own queue.
+    ASSERT_TRUE(WaitUntil([&] { return window.GetDialogHandle() == nullptr; }));
+    window.SetProgress(60);
+    MSG message;
+    EXPECT_FALSE(::PeekMessageW(&message, nullptr, CProgressWindow::kSetProgressMessage,
+                                CProgressWindow::kSetProgressMessage, PM_REMOVE));
 }
 
 TEST_F(ProgressWindowTest, CannotBeClosedByTheUser)
