@@ -10,7 +10,7 @@ import uuid
 
 import pytest
 
-from parking import (CLIENT_HOST_PATH, CLIENT_WINDOWS_PATH, PARK, STOP_PARAMETERS, TERMINATE_EVENT,
+from handoff import (CLIENT_HOST_PATH, CLIENT_WINDOWS_PATH, PARK, STOP_PARAMETERS, TERMINATE_EVENT,
                      BackgroundProgram, clear_invocations, invocations, launch_parameters, park_log_entries,
                      parking_parameters, set_named_event, shell_command_line, stand_in_client,
                      wait_for_invocations, wait_until_park_waits)

@@ -1,6 +1,7 @@
-"""The parking program (Park.exe) and the stand-in client under Wine: starting Park.exe in the background
-with an exact command line, knowing when it waits on its events, reading its log, and reading who
-tools/TestInstaller says was started (as installer, or as the stand-in client "PlayDock-ov.exe").
+"""The programs around the installer hand-off, under Wine: the parking program (Park.exe) started in the
+background with an exact command line, when it waits on its events, and its log; who tools/TestInstaller
+says was started (as installer, or as the stand-in client "PlayDock-ov.exe") and the updater's progress
+positions it saw; the elevation service registered, missing or broken in the prefix.
 
 Also the literal pieces of the two command lines the updater builds for the installer and for Park.exe,
 so the tests can assemble what each must receive.
@@ -19,6 +20,7 @@ from typing import List, Optional, Tuple
 from winehost import BUILD, PREFIX, quote_argument, roaming_appdata, windows_path, wine_environment
 
 PARK = BUILD / "Park" / "Park.exe"
+ELEVATION_SERVICE = BUILD / "ElevationService" / "ElevationService.exe"
 LAUNCH = BUILD / "tools" / "Launch" / "Launch.exe"
 PROCESS_HELPER = BUILD / "tools" / "ProcessHelper" / "ProcessHelper.exe"
 TEST_INSTALLER = BUILD / "tools" / "TestInstaller" / "TestInstaller.exe"
@@ -67,6 +69,7 @@ def invocations_file() -> Path:
 
 def clear_invocations() -> None:
     invocations_file().unlink(missing_ok=True)
+    progress_file().unlink(missing_ok=True)
 
 
 def invocations(role: Optional[str] = None) -> List[Tuple[str, str, str]]:
@@ -76,6 +79,19 @@ def invocations(role: Optional[str] = None) -> List[Tuple[str, str, str]]:
         return []
     records = [tuple(line.split("\t", 2)) for line in path.read_text(encoding="utf-8").splitlines() if line]
     return [r for r in records if role is None or r[0] == role]
+
+
+def progress_file() -> Path:
+    return test_installer_folder() / "progress.txt"
+
+
+def progress_records() -> List[Tuple[float, int]]:
+    """(percent the installer wrote, position of the updater's progress bar a step later), in order."""
+    path = progress_file()
+    if not path.exists():
+        return []
+    pairs = [line.split("\t") for line in path.read_text(encoding="utf-8").splitlines() if line]
+    return [(float(percent), int(position)) for percent, position in pairs]
 
 
 def wait_for_invocations(role: str, count: int = 1, timeout_s: float = 20) -> List[Tuple[str, str, str]]:
@@ -183,3 +199,49 @@ class BackgroundProgram:
         if self.running():
             self.process.kill()
             self.process.wait(timeout=30)
+
+
+# --- the elevation service -----------------------------------------------------------------------------------
+
+SERVICE_CLASS_KEY = r"HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{3540DE9F-C4F7-4A44-B371-369C08D0A5B0}"
+MISSING_SERVER = "C:\\Orvane Missing\\ElevationService.exe"
+
+
+def _wine(*args: str) -> subprocess.CompletedProcess:
+    return subprocess.run(["wine", *args], env=wine_environment(), stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=60)
+
+
+def service_server() -> Optional[str]:
+    """The service class's LocalServer32 command, None when the class is not registered."""
+    done = _wine("reg", "query", SERVICE_CLASS_KEY + "\\LocalServer32", "/ve")
+    for line in done.stdout.decode("utf-8", "replace").splitlines():
+        fields = line.strip().split(None, 2)
+        if len(fields) == 3 and fields[1].startswith("REG_"):
+            return fields[2]
+    return None
+
+
+def set_service_state(state: str) -> None:
+    """"registered": the real service (tools' ElevationService.exe /RegServer); "missing": no class at all;
+    "broken": registered, but LocalServer32 names a program that does not exist."""
+    if state == "missing":
+        done = _wine(str(ELEVATION_SERVICE), "/UnregServer")
+    else:
+        done = _wine(str(ELEVATION_SERVICE), "/RegServer")
+        if done.returncode == 0 and state == "broken":
+            done = _wine("reg", "add", SERVICE_CLASS_KEY + "\\LocalServer32", "/ve", "/d",
+                         '"' + MISSING_SERVER + '"', "/f")
+    assert done.returncode == 0, f"service {state}: {done.returncode} {done.stdout!r} {done.stderr[-500:]!r}"
+    assert (service_server() is None) == (state == "missing")
+
+
+@contextmanager
+def elevation_service(state: str):
+    """The elevation service in this state for the length of the block, then as it was before."""
+    was_registered = service_server() is not None
+    set_service_state(state)
+    try:
+        yield
+    finally:
+        set_service_state("registered" if was_registered else "missing")
