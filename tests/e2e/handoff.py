@@ -136,9 +136,14 @@ LOG_LINE = re.compile(r"^\S+ \S+ \[(\d+)\] (.*)$")
 
 def park_log_entries(marker: str) -> List[Tuple[str, str]]:
     """(process id, text) of every log line of each Park.exe whose start line contains marker."""
-    entries = [m.groups() for m in map(LOG_LINE.match, park_log_lines()) if m]
-    pids = {pid for pid, text in entries if text.startswith("started: ") and marker in text}
-    return [(pid, text) for pid, text in entries if pid in pids]
+    # Process ids come again in a log that outlives many runs: a line belongs to the latest start of its id.
+    selected, active = [], {}
+    for pid, text in (m.groups() for m in map(LOG_LINE.match, park_log_lines()) if m):
+        if text.startswith("started: "):
+            active[pid] = marker in text
+        if active.get(pid):
+            selected.append((pid, text))
+    return selected
 
 
 def wait_until_park_waits(marker: str, timeout_s: float = PARK_START_SECONDS) -> str:
