@@ -1,6 +1,7 @@
 #include "Updater/RunContext.h"
 
 #include "System/Win32/Synchronization.h"
+#include "Updater/Ui/ProgressWindow.h"
 
 namespace OV::Updater
 {
@@ -8,13 +9,10 @@ namespace OV::Updater
 namespace
 {
 
-constexpr UINT kSetProgressMessage = WM_USER + 2;
-
 struct RunSlots
 {
     System::Win32::CCriticalSection lock;
     std::shared_ptr<IRunReporter> reporter;
-    HWND dialog = nullptr;
 };
 
 RunSlots& Slots()
@@ -65,22 +63,10 @@ void ReportSucceeded()
         reporter->ReportSucceeded();
 }
 
-void SetProgressDialog(HWND dialog)
-{
-    System::Win32::CCriticalSectionLock lock(Slots().lock);
-    Slots().dialog = dialog;
-}
-
-HWND GetProgressDialog()
-{
-    System::Win32::CCriticalSectionLock lock(Slots().lock);
-    return Slots().dialog;
-}
-
 void PostProgressPosition(unsigned position)
 {
-    if (HWND dialog = GetProgressDialog())
-        ::PostMessageW(dialog, kSetProgressMessage, static_cast<WPARAM>(position), 0);
+    if (Ui::CProgressWindow* window = Ui::CProgressWindow::GetCurrent())
+        window->SetProgress(static_cast<std::int32_t>(position));
 }
 
 } // namespace OV::Updater

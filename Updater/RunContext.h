@@ -1,7 +1,5 @@
 #pragma once
 
-#include "System/Platform.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,10 +28,7 @@ void ReportResult(std::uint32_t code);
 void ReportResultText(const std::wstring& text);
 void ReportSucceeded();
 
-// The dialog of the run's progress window, which receives the set-progress message.
-void SetProgressDialog(HWND dialog);
-HWND GetProgressDialog();
-// Posts position 0 to 100 to the progress window's dialog (WM_USER + 2, wParam = position).
+// Posts position 0 to 100 to the current progress window, if there is one.
 void PostProgressPosition(unsigned position);
 
 } // namespace OV::Updater
