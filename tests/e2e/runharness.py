@@ -27,14 +27,14 @@ from pathlib import Path
 from typing import Callable, Dict, List, Optional
 
 import pki
+from handoff import TEST_INSTALLER, clear_invocations, invocations, test_installer_folder
+from messageboxes import ANSWER_TOOL, AnsweredBox
 from testservers import Answer, FileServer, Ga4Sink, UpdateService
 from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
                       wine_environment)
 
 UPDATER = BUILD / "Updater.exe"
 EVENT_PROBE = BUILD / "tools" / "EventProbe" / "EventProbe.exe"
-MESSAGE_BOX_ANSWER = BUILD / "tools" / "MessageBoxAnswer" / "MessageBoxAnswer.exe"
-TEST_INSTALLER = BUILD / "tools" / "TestInstaller" / "TestInstaller.exe"
 CMAKE_CACHE = BUILD / "CMakeCache.txt"
 
 DEBUGGING_KEY = r"HKEY_LOCAL_MACHINE\Software\Orvane\Debugging"
@@ -92,11 +92,6 @@ def settings_file() -> Path:
 
 def analytics_queue_file() -> Path:
     return roaming_appdata() / "Orvane" / "Analytics" / "OVAnalyticsForGA4.dat"
-
-
-def test_installer_folder() -> Path:
-    """Where tools/TestInstaller reads its settings and records who was started and how."""
-    return PREFIX / "drive_c" / "ProgramData" / "OrvaneTest"
 
 
 def _reg_text(value) -> str:
@@ -185,32 +180,36 @@ class EventProbe:
 # --- message boxes -------------------------------------------------------------------------------------
 
 class BoxAnswer:
-    """tools/MessageBoxAnswer waiting for the run's message box (caption "Update") to answer it, or with
-    "none" only to see whether one is shown."""
+    """tools/MessageBoxAnswer in the background, waiting for the run's message box (caption "Update") to
+    answer it ("yes", "no", "ok"), or with "none" only to see whether one is shown. Unlike
+    messageboxes.answer_message_box it does not hold the test up: it runs beside the updater and is ended
+    when the run has ended without a box."""
 
     def __init__(self, answer: str, folder: Path, timeout_s: float, caption: str = "Update"):
         self.output = folder / f"box-{uuid.uuid4().hex[:8]}.txt"
+        # Output to a file: Wine's desktop process may inherit it and would hold a pipe open.
         with open(self.output, "wb") as out:
             self.process = subprocess.Popen(
-                ["wine", str(MESSAGE_BOX_ANSWER), "--caption", caption, "--answer", answer, "--timeout-ms",
-                 str(int(timeout_s * 1000))], env=wine_environment(), stdin=subprocess.DEVNULL, stdout=out,
-                stderr=subprocess.DEVNULL)
+                ["wine", str(ANSWER_TOOL), "--caption", caption, "--answer", answer, "--timeout-ms",
+                 str(int(timeout_s * 1000))], env=wine_environment({"LC_ALL": "C.UTF-8"}),
+                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
 
-    def result(self) -> Optional[dict]:
-        """What the box showed and was answered (caption, text, buttons, answer); None when no box was
-        shown while the run lasted."""
+    def result(self, wait_s: float = 2) -> Optional[AnsweredBox]:
+        """The box that was shown (and answered); None when none was shown while the run lasted."""
         try:
-            self.process.wait(timeout=2)
+            self.process.wait(timeout=wait_s)
         except subprocess.TimeoutExpired:
             self.process.kill()  # still looking: the run ended without a box
             self.process.wait(timeout=30)
             return None
-        text = self.output.read_bytes().decode("utf-8", "replace").strip()
-        if self.process.returncode == 1:
+        lines = self.output.read_bytes().decode("utf-8", "replace").splitlines()
+        if self.process.returncode == 1 or not lines:
             return None
         if self.process.returncode != 0:
-            raise RuntimeError(f"MessageBoxAnswer failed with {self.process.returncode}: {text}")
-        return json.loads(text)
+            raise RuntimeError(f"MessageBoxAnswer failed with {self.process.returncode}: {lines}")
+        report = json.loads(lines[0])
+        return AnsweredBox(found=True, exit_code=0, caption=report["caption"], text=report["text"],
+                           buttons=tuple(report["buttons"]))
 
 
 # --- one run ---------------------------------------------------------------------------------------------
@@ -226,7 +225,7 @@ class UpdaterRun:
     killed: bool
     elapsed_s: float
     events: Optional[List[str]]  # decision events set, in order (None: not watched)
-    box: Optional[dict]  # the message box shown and answered (None: none, or not watched)
+    box: Optional[AnsweredBox]  # the message box shown and answered (None: none, or not watched)
     hits: Optional[List[Dict[str, str]]]  # decoded parameters of each GA4 hit received during the run
     queries: list  # RequestRecords of the update service's queries
     file_requests: list  # RequestRecords of both file servers, in arrival order
@@ -399,8 +398,8 @@ class UpdaterHarness:
         self._clean_test_installer_state()
 
     def _clean_test_installer_state(self) -> None:
-        for name in ("installer.ini", "invocations.txt"):
-            (test_installer_folder() / name).unlink(missing_ok=True)
+        (test_installer_folder() / "installer.ini").unlink(missing_ok=True)
+        clear_invocations()
 
     def _clean_product_state(self) -> None:
         for folder in (download_folder(self.product),):
@@ -444,12 +443,9 @@ class UpdaterHarness:
             f"[installer]\r\nSteps={steps}\r\nStepMs={step_ms}\r\nExitCode={exit_code}\r\n"
             f"SignalPark={int(signal_park)}\r\n")
 
-    def invocations(self) -> List[tuple]:
+    def invocations(self, role: Optional[str] = None) -> List[tuple]:
         """(role, process id, command line) of every start of tools/TestInstaller so far in this test."""
-        path = test_installer_folder() / "invocations.txt"
-        if not path.exists():
-            return []
-        return [tuple(line.split("\t", 2)) for line in path.read_text(encoding="utf-8").splitlines() if line]
+        return invocations(role)
 
     @property
     def codesign(self):
