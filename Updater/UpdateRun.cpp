@@ -8,6 +8,7 @@
 #include "System/Platform.h"
 #include "Updater/CommandLine.h"
 #include "Updater/OptionsText.h"
+#include "Updater/RunOutcome.h"
 
 namespace OV::Updater
 {
@@ -16,7 +17,7 @@ namespace
 {
 
 // Set-up failures before the protected section end the run in order with this code.
-constexpr std::int32_t kFailureMainException = 0x100;
+constexpr std::int32_t kFailureMainException = FailureMainException;
 
 void OpenRunLog(const RunOptions& options)
 {

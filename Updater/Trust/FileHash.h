@@ -1,0 +1,24 @@
+// SHA-256 of the downloaded installer and its comparison with the digest the update service announced.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace OV::Updater::Trust
+{
+
+using Sha256Digest = std::array<unsigned char, 32>;
+
+// Digest of a byte buffer in memory; false when CryptoAPI cannot compute it.
+bool Sha256OfBuffer(const void* bytes, std::size_t count, Sha256Digest& digest);
+
+// 64 upper-case hexadecimal digits, high nibble first.
+std::string DigestToHex(const Sha256Digest& digest);
+
+// Equal length and equal characters ignoring ASCII case: the service may announce either case, but
+// nothing else (no separators, braces or prefix).
+bool HashTextEquals(std::string_view computed, std::string_view announced);
+
+} // namespace OV::Updater::Trust

@@ -1,0 +1,21 @@
+// Checks the signer certificate's chain once more after WinVerifyTrust accepted the file. On Windows
+// this repeats what WinVerifyTrust decided; Wine's WinVerifyTrust checks neither the root's trust nor
+// revocation, so without it an untrusted or revoked signer would pass there.
+#pragma once
+
+#include "System/Platform.h"
+
+#include <wincrypt.h>
+
+namespace OV::Updater::Trust
+{
+
+// The chain's error status (CERT_TRUST_*), revocation checked for every certificate in it, with the
+// signed message's own certificates as the extra store; false when no chain could be built.
+bool GetSignerChainStatus(PCCERT_CONTEXT signer, DWORD& errorStatus);
+
+// False when the chain ends in an untrusted root, is incomplete, has a bad signature or a revoked
+// certificate, or when revocation could not be checked.
+bool IsSignerChainTrusted(PCCERT_CONTEXT signer);
+
+} // namespace OV::Updater::Trust
