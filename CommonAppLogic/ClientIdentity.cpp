@@ -1,5 +1,8 @@
 #include "CommonAppLogic/ClientIdentity.h"
 
+#include "System/String/AnsiWide.h"
+#include "System/Win32/RegistryKey.h"
+
 namespace OV::CommonAppLogic
 {
 
@@ -13,6 +16,20 @@ bool IsUnreserved(unsigned char c)
 }
 
 } // namespace
+
+std::string CClientIdentity::GetUserId()
+{
+    try
+    {
+        const System::Win32::CRegistryKey key(kKeyPath, true, 0);
+        return OV::Utf16ToUtf8(key.GetString(kUserIdValue, L""));
+    }
+    catch (...)
+    {
+        // No key, another type, no access: the client has no user id to offer.
+        return std::string();
+    }
+}
 
 std::string CClientIdentity::EscapeQueryText(const std::string& utf8Text)
 {
