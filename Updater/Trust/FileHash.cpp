@@ -1,11 +1,46 @@
 #include "Updater/Trust/FileHash.h"
 
+#include "System/Exception.h"
 #include "Updater/Trust/Sha256Hash.h"
 
 #include <cctype>
+#include <cstdint>
+#include <vector>
 
 namespace OV::Updater::Trust
 {
+
+bool Sha256OfStream(System::IO::Stream::CStream& stream, Sha256Digest& digest)
+{
+    constexpr std::int32_t kPieceSize = 8192;
+    if (!stream.CanRead())
+        return false;
+    CSha256Hash hash;
+    if (!hash.Start())
+        return false;
+    try
+    {
+        std::vector<unsigned char> buffer(kPieceSize);
+        for (;;)
+        {
+            const std::int32_t count = stream.Read(buffer.data(), kPieceSize);
+            if (count <= 0)
+                break;
+            if (!hash.Add(buffer.data(), static_cast<std::size_t>(count)))
+                return false;
+            if (count < kPieceSize)
+                break;
+        }
+        // A failed read returns 0 like the end does; only the position tells them apart.
+        if (stream.CanSeek() && stream.GetPosition() != stream.GetLength())
+            return false;
+    }
+    catch (const System::CException&)
+    {
+        return false;
+    }
+    return hash.Finish(digest);
+}
 
 bool Sha256OfBuffer(const void* bytes, std::size_t count, Sha256Digest& digest)
 {

@@ -1,6 +1,8 @@
 // SHA-256 of the downloaded installer and its comparison with the digest the update service announced.
 #pragma once
 
+#include "System/Io/Stream/Stream.h"
+
 #include <array>
 #include <cstddef>
 #include <string>
@@ -10,6 +12,11 @@ namespace OV::Updater::Trust
 {
 
 using Sha256Digest = std::array<unsigned char, 32>;
+
+// Digest of a readable stream from its position to its end, read in pieces of 8192 bytes. False when
+// CryptoAPI cannot compute it or the stream cannot be read to its end (not readable, or a read that
+// failed before the end of a seekable stream): a compute failure, never a wrong digest.
+bool Sha256OfStream(System::IO::Stream::CStream& stream, Sha256Digest& digest);
 
 // Digest of a byte buffer in memory; false when CryptoAPI cannot compute it.
 bool Sha256OfBuffer(const void* bytes, std::size_t count, Sha256Digest& digest);

@@ -25,7 +25,8 @@ bool IsFileOrvaneSigned(const std::wstring& path)
         const int index = FindMakerSigner(message, signer);
         if (index < 0)
             return false;
-        return VerifyFileTrust(path, static_cast<unsigned int>(index)) && IsSignerChainTrusted(signer.Get());
+        return VerifyFileTrust(path, static_cast<unsigned int>(index)) &&
+               IsSignerChainTrusted(signer.Get(), message);
     }
     catch (const std::bad_alloc&)
     {

@@ -7,15 +7,18 @@
 
 #include <wincrypt.h>
 
+#include <vector>
+
 namespace OV::Updater::Trust
 {
 
 // The chain's error status (CERT_TRUST_*), revocation checked for every certificate in it, with the
-// signed message's own certificates as the extra store; false when no chain could be built.
-bool GetSignerChainStatus(PCCERT_CONTEXT signer, DWORD& errorStatus);
+// certificates of the signed message (the intermediates) as an extra store; false when no chain
+// could be built.
+bool GetSignerChainStatus(PCCERT_CONTEXT signer, const std::vector<BYTE>& message, DWORD& errorStatus);
 
 // False when the chain ends in an untrusted root, is incomplete, has a bad signature or a revoked
-// certificate, or when revocation could not be checked.
-bool IsSignerChainTrusted(PCCERT_CONTEXT signer);
+// certificate, or when the revocation of a certificate below the root could not be checked.
+bool IsSignerChainTrusted(PCCERT_CONTEXT signer, const std::vector<BYTE>& message);
 
 } // namespace OV::Updater::Trust

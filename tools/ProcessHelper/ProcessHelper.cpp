@@ -1,0 +1,196 @@
+// A second process for tests of named kernel objects: it takes, holds, abandons or signals objects that the
+// test process then waits for. It uses the plain Win32 calls, not the classes under test.
+//
+//   ProcessHelper.exe hold-mutex <mutex> <ms> [--ready <event>] [--release <event>]
+//       Takes the named mutex (waits up to 10 s for it), reports readiness, then holds it until <ms> have
+//       passed or the release event is set, and releases it.
+//   ProcessHelper.exe abandon-mutex <mutex> [--ready <event>]
+//       Takes the named mutex, reports readiness and exits without releasing it: the mutex is abandoned.
+//   ProcessHelper.exe set-event <event>
+//       Opens (or creates) the named event and sets it.
+//   ProcessHelper.exe wait-event <event> <ms>
+//       Opens (or creates) the named event and waits up to <ms> for it.
+//
+// Readiness: the line "ready" on standard output and, with --ready, the named event is set (the test creates
+// it beforehand; waiting on it is more robust than reading the pipe).
+// Exit codes: 0 done (for wait-event: the event was set), 2 time-out, 3 a system call failed, 1 bad usage.
+#include "System/Platform.h"
+#include "System/Win32/HandleHolder.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+using OV::System::Win32::CHandleHolder;
+
+namespace
+{
+
+constexpr int kDone = 0;
+constexpr int kUsage = 1;
+constexpr int kTimeout = 2;
+constexpr int kFailed = 3;
+constexpr DWORD kTakeTimeoutMs = 10000;
+
+struct Options
+{
+    std::vector<std::wstring> positional;
+    std::wstring readyEvent;
+    std::wstring releaseEvent;
+};
+
+bool ParseOptions(int argc, wchar_t** argv, Options& options)
+{
+    for (int i = 2; i < argc; ++i)
+    {
+        const std::wstring argument = argv[i];
+        if ((argument == L"--ready" || argument == L"--release") && i + 1 < argc)
+            (argument == L"--ready" ? options.readyEvent : options.releaseEvent) = argv[++i];
+        else if (argument.rfind(L"--", 0) == 0)
+            return false;
+        else
+            options.positional.push_back(argument);
+    }
+    return true;
+}
+
+bool ParseMilliseconds(const std::wstring& text, DWORD& value)
+{
+    wchar_t* end = nullptr;
+    const unsigned long parsed = std::wcstoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != L'\0')
+        return false;
+    value = static_cast<DWORD>(parsed);
+    return true;
+}
+
+int Fail(const char* what)
+{
+    std::fprintf(stderr, "%s failed: error %lu\n", what, ::GetLastError());
+    return kFailed;
+}
+
+CHandleHolder OpenEvent(const std::wstring& name)
+{
+    // Manual reset, as the tests create theirs; an existing event keeps its own mode.
+    return CHandleHolder(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+}
+
+int ReportReady(const Options& options)
+{
+    if (!options.readyEvent.empty())
+    {
+        const CHandleHolder ready = OpenEvent(options.readyEvent);
+        if (!ready || !::SetEvent(ready.Get()))
+            return Fail("setting the ready event");
+    }
+    std::puts("ready");
+    std::fflush(stdout);
+    return kDone;
+}
+
+int TakeMutex(const std::wstring& name, CHandleHolder& mutex)
+{
+    mutex.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
+    if (!mutex)
+        return Fail("CreateMutexW");
+    const DWORD result = ::WaitForSingleObject(mutex.Get(), kTakeTimeoutMs);
+    if (result == WAIT_TIMEOUT)
+        return kTimeout;
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
+        return Fail("WaitForSingleObject");
+    return kDone;
+}
+
+int HoldMutex(const Options& options)
+{
+    DWORD holdMs = 0;
+    if (options.positional.size() != 2 || !ParseMilliseconds(options.positional[1], holdMs))
+        return kUsage;
+    CHandleHolder release;
+    if (!options.releaseEvent.empty())
+    {
+        release = OpenEvent(options.releaseEvent);
+        if (!release)
+            return Fail("opening the release event");
+    }
+    CHandleHolder mutex;
+    if (const int taken = TakeMutex(options.positional[0], mutex); taken != kDone)
+        return taken;
+    if (const int ready = ReportReady(options); ready != kDone)
+        return ready;
+    if (release)
+        ::WaitForSingleObject(release.Get(), holdMs);
+    else
+        ::Sleep(holdMs);
+    if (!::ReleaseMutex(mutex.Get()))
+        return Fail("ReleaseMutex");
+    return kDone;
+}
+
+int AbandonMutex(const Options& options)
+{
+    if (options.positional.size() != 1)
+        return kUsage;
+    CHandleHolder mutex;
+    if (const int taken = TakeMutex(options.positional[0], mutex); taken != kDone)
+        return taken;
+    if (const int ready = ReportReady(options); ready != kDone)
+        return ready;
+    // Ending the process while it owns the mutex is what abandons it.
+    ::ExitProcess(kDone);
+}
+
+int SetEventCommand(const Options& options)
+{
+    if (options.positional.size() != 1)
+        return kUsage;
+    const CHandleHolder event = OpenEvent(options.positional[0]);
+    if (!event)
+        return Fail("CreateEventW");
+    if (!::SetEvent(event.Get()))
+        return Fail("SetEvent");
+    return kDone;
+}
+
+int WaitEvent(const Options& options)
+{
+    DWORD waitMs = 0;
+    if (options.positional.size() != 2 || !ParseMilliseconds(options.positional[1], waitMs))
+        return kUsage;
+    const CHandleHolder event = OpenEvent(options.positional[0]);
+    if (!event)
+        return Fail("CreateEventW");
+    const DWORD result = ::WaitForSingleObject(event.Get(), waitMs);
+    if (result == WAIT_OBJECT_0)
+        return kDone;
+    if (result == WAIT_TIMEOUT)
+        return kTimeout;
+    return Fail("WaitForSingleObject");
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Options options;
+    if (argc < 2 || !ParseOptions(argc, argv, options))
+    {
+        std::fputs("usage: ProcessHelper.exe hold-mutex|abandon-mutex|set-event|wait-event ...\n", stderr);
+        return kUsage;
+    }
+    const std::wstring command = argv[1];
+    int result = kUsage;
+    if (command == L"hold-mutex")
+        result = HoldMutex(options);
+    else if (command == L"abandon-mutex")
+        result = AbandonMutex(options);
+    else if (command == L"set-event")
+        result = SetEventCommand(options);
+    else if (command == L"wait-event")
+        result = WaitEvent(options);
+    if (result == kUsage)
+        std::fputs("bad usage; see the top of ProcessHelper.cpp\n", stderr);
+    return result;
+}

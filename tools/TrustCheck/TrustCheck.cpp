@@ -1,0 +1,125 @@
+// Runs the download trust checks on one file and prints what they found, for the end-to-end tests.
+//
+// TrustCheck signature <path>
+//   signed: true|false          IsFileOrvaneSigned(path)
+//   signers: N                  signers in the first certificate table entry (-1: no readable entry)
+//   maker-signer: N             index of the maker's signer (-1: none)
+// TrustCheck chain <path>       the two verdicts inside IsFileOrvaneSigned, apart:
+//   maker-signer: N
+//   file-trust: true|false      VerifyFileTrust(path, N)
+//   chain-status: 0xXXXXXXXX    CERT_TRUST error bits of the signer's chain (or "none")
+// TrustCheck hash <path> [announced]   the run's hash check
+//   sha256: HEX | compute-failure | open-failure
+//   matches: true|false         HashTextEquals(HEX, announced), only with an announced text
+// Each command checks revocation at most once: Wine records a revoked certificate as good after its
+// first check (see docs/wine.md), so a second check in the same run would see a false answer.
+// Exit code 0 when it ran, 2 for a bad command line.
+#include "System/Exception.h"
+#include "System/Io/Stream/FileStream.h"
+#include "System/Platform.h"
+#include "System/RefPtr.h"
+#include "System/String/AnsiWide.h"
+#include "Updater/Trust/FileHash.h"
+#include "Updater/Trust/FileSignature.h"
+#include "Updater/Trust/FileTrust.h"
+#include "Updater/Trust/SignerChain.h"
+#include "Updater/Trust/SignerScan.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using namespace OV::Updater::Trust;
+
+const char* YesNo(bool value)
+{
+    return value ? "true" : "false";
+}
+
+struct SignerFound
+{
+    std::vector<BYTE> message;
+    CCertContext signer;
+    int signers = -1;
+    int index = -1;
+};
+
+SignerFound FindSigner(const std::wstring& path)
+{
+    SignerFound found;
+    const OV::System::Win32::CHandleHolder file = OpenFileForSignatureCheck(path);
+    if (file && ReadFirstSignedMessage(file.Get(), found.message))
+    {
+        found.signers = CountMessageSigners(found.message);
+        found.index = FindMakerSigner(found.message, found.signer);
+    }
+    return found;
+}
+
+int CheckSignature(const std::wstring& path)
+{
+    std::printf("signed: %s\n", YesNo(IsFileOrvaneSigned(path)));
+    const SignerFound found = FindSigner(path);
+    std::printf("signers: %d\nmaker-signer: %d\n", found.signers, found.index);
+    return 0;
+}
+
+int CheckChain(const std::wstring& path)
+{
+    const SignerFound found = FindSigner(path);
+    std::printf("maker-signer: %d\n", found.index);
+    if (found.index < 0)
+        return 0;
+    std::printf("file-trust: %s\n", YesNo(VerifyFileTrust(path, static_cast<unsigned int>(found.index))));
+    DWORD status = 0;
+    if (GetSignerChainStatus(found.signer.Get(), found.message, status))
+        std::printf("chain-status: 0x%08lX\n", static_cast<unsigned long>(status));
+    else
+        std::printf("chain-status: none\n");
+    return 0;
+}
+
+int CheckHash(const std::wstring& path, const wchar_t* announced)
+{
+    using namespace OV::System::IO::Stream;
+    OV::System::CRefPtr<CFileStream> stream;
+    try
+    {
+        stream = OV::System::MakeRef<CFileStream>(path, FileStreamMode::OpenExisting, FileAccessRead,
+                                                  FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
+    }
+    catch (const OV::System::CException&)
+    {
+        std::printf("sha256: open-failure\n");
+        return 0;
+    }
+    Sha256Digest digest{};
+    if (!Sha256OfStream(*stream, digest))
+    {
+        std::printf("sha256: compute-failure\n");
+        return 0;
+    }
+    const std::string hex = DigestToHex(digest);
+    std::printf("sha256: %s\n", hex.c_str());
+    if (announced != nullptr)
+        std::printf("matches: %s\n", YesNo(HashTextEquals(hex, OV::WideToAnsi(announced))));
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::wstring command = argc == 3 ? argv[1] : L"";
+    if (command == L"signature")
+        return CheckSignature(argv[2]);
+    if (command == L"chain")
+        return CheckChain(argv[2]);
+    if ((argc == 3 || argc == 4) && std::wstring(argv[1]) == L"hash")
+        return CheckHash(argv[2], argc == 4 ? argv[3] : nullptr);
+    std::fprintf(stderr, "usage: TrustCheck signature|chain <path> | hash <path> [announced]\n");
+    return 2;
+}
