@@ -138,7 +138,9 @@ bool CAnalyticsBase::UploadNext(std::uint32_t& count)
     count = 0;
     if (m_StopRequested)
         return false;
-    CNamedMutexHold hold(m_UploadMutex.Get(), m_StopEvent.Get());
+    // An uploader killed while sending leaves the upload mutex abandoned; its record is still queued (it is
+    // removed only after its request), so the next uploader simply carries on.
+    CNamedMutexHold hold(m_UploadMutex.Get(), m_StopEvent.Get(), CNamedMutexHold::Abandoned::TakeOver);
     if (!hold.IsHeld())
         return false;
 

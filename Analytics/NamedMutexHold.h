@@ -7,16 +7,22 @@ namespace OV::Analytics
 {
 
 // Holds a named mutex of the analytics for one operation. The wait also ends when the stop event (if any)
-// is set, consuming it; the mutex counts as obtained only when the wait returned it normally. An abandoned
-// mutex is released at once and not counted, so that the operation gives up as after a stop.
+// is set, consuming it. A mutex that its last owner abandoned (a process killed while holding it) is, by
+// choice of the caller, either taken over or released at once so that the operation gives up.
 class CNamedMutexHold : public System::CNonCopyable
 {
 public:
-    CNamedMutexHold(HANDLE mutex, HANDLE stopEvent)
+    enum class Abandoned
+    {
+        GiveUp,
+        TakeOver
+    };
+
+    CNamedMutexHold(HANDLE mutex, HANDLE stopEvent, Abandoned abandoned = Abandoned::GiveUp)
     {
         const HANDLE handles[2] = {mutex, stopEvent};
         const DWORD result = ::WaitForMultipleObjects(stopEvent != nullptr ? 2 : 1, handles, FALSE, INFINITE);
-        if (result == WAIT_OBJECT_0)
+        if (result == WAIT_OBJECT_0 || (result == WAIT_ABANDONED_0 && abandoned == Abandoned::TakeOver))
             m_Mutex = mutex;
         else if (result == WAIT_ABANDONED_0)
             ::ReleaseMutex(mutex);

@@ -41,10 +41,12 @@ int Dump(const std::wstring& dataFileName)
         std::printf("error cannot create the queue mutex (%lu)\n", ::GetLastError());
         return 1;
     }
-    CNamedMutexHold hold(mutex.Get(), nullptr);
+    // A writer killed while holding the mutex leaves it abandoned; reading the file is still safe, since
+    // every record is checked.
+    CNamedMutexHold hold(mutex.Get(), nullptr, CNamedMutexHold::Abandoned::TakeOver);
     if (!hold.IsHeld())
     {
-        std::printf("error queue mutex abandoned\n");
+        std::printf("error queue mutex not obtained\n");
         return 1;
     }
     CQueueFile file(CAnalyticsBase::GetQueuePathFor(dataFileName));
