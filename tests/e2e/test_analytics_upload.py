@@ -6,7 +6,7 @@ import time
 import pytest
 
 from analytics_support import (ANALYTICS_DRIVER, COLLECT_PORT, consent_cookie, cookies, driver, dump_queue,
-                               hit_params, queue_path, remove_queue, start_tool, trusted_tls,  # noqa: F401
+                               hit_params, parse_values, queue_path, remove_queue, start_tool, trusted_tls,  # noqa: F401
                                wait_until)
 from testservers import Ga4Sink
 from testservers import faults as F
@@ -46,21 +46,22 @@ def queue_concurrently(count, tags):
     for process in processes:
         out, err = process.communicate(timeout=120)
         assert process.returncode == 0, (out, err)
-        assert f"queued={count} dropped=0".encode() in out, out
+        values = parse_values(out.decode())
+        assert (values["queued"], values["dropped"]) == (str(count), "0"), out
 
 
 def test_events_of_several_processes_drain_to_the_sink_exactly_once_one_per_second(sink):
-    queue_concurrently(3, ["A", "B", "C"])
+    queue_concurrently(2, ["A", "B", "C"])
     queued = dump_queue()
-    assert len(queued.records) == 9 and queued.end == "end"
-    assert queued.header["pending"] == 9
+    assert len(queued.records) == 6 and queued.end == "end"
+    assert queued.header["pending"] == 6
 
     run = driver("upload", 40000, timeout=90)
 
     assert run.values["uploading"] == "0" and run.values["pending"] == "0"
     hits = sink.hits
     assert [h.query for h in hits] == [r.query for r in queued.records]  # the very records, in queue order
-    assert sorted(results_of(queued.records)) == sorted(f"{t}-{i:03d}" for t in "ABC" for i in range(3))
+    assert sorted(results_of(queued.records)) == sorted(f"{t}-{i:03d}" for t in "ABC" for i in range(2))
     assert min(gaps(hits)) >= PER_SECOND_GAP
     assert all(h.method == "GET" and h.body == b"" for h in hits)
     assert all(h.header("User-Agent").startswith("Mozilla/5.0 (Windows NT ") for h in hits)
@@ -68,9 +69,9 @@ def test_events_of_several_processes_drain_to_the_sink_exactly_once_one_per_seco
 
 
 def test_failing_and_stalling_sink_delays_the_upload_and_every_event_arrives_at_least_once(sink):
-    queue_concurrently(4, ["F", "G"])
-    # Two good answers, then an error, a stall of three seconds, a dropped connection, then good ones again.
-    sink.fault_next(2, F.NONE)
+    queue_concurrently(3, ["F", "G"])
+    # A good answer, an error, a stall of three seconds, a dropped connection, then good ones again.
+    sink.fault_next(1, F.NONE)
     sink.fail_next(1, 503)
     sink.stall_next(1, 3)
     sink.fault_next(1, F.hangup())
@@ -80,13 +81,13 @@ def test_failing_and_stalling_sink_delays_the_upload_and_every_event_arrives_at_
     assert run.values["pending"] == "0"
     hits = sink.hits
     received = collections.Counter(dict(h.params).get("ep.result") for h in hits)
-    assert set(received) == {f"{t}-{i:03d}" for t in "FG" for i in range(4)}
-    assert hits[2].status == 503
+    assert set(received) == {f"{t}-{i:03d}" for t in "FG" for i in range(3)}
+    assert hits[1].status == 503
     # The upload goes on after the failures at its own pace; the stalled hit holds the next one back until
     # it is answered. A hit that comes twice in a row was resent by the connection after the hang-up.
     firsts = [h for previous, h in zip([None] + hits, hits) if previous is None or previous.query != h.query]
-    assert len(firsts) == 8
-    assert firsts[4].started - firsts[3].started >= 3 + PER_SECOND_GAP
+    assert len(firsts) == 6
+    assert firsts[3].started - firsts[2].started >= 3 + PER_SECOND_GAP
     assert min(gaps(firsts)) >= PER_SECOND_GAP
 
 
@@ -137,7 +138,7 @@ def test_eight_processes_share_one_queue_while_uploading(sink):
     for process in processes:
         out, err = process.communicate(timeout=150)
         assert process.returncode == 0, (out, err)
-        assert b"reported=100" in out
+        assert parse_values(out.decode())["reported"] == "100"
     took = time.monotonic() - started
 
     queued = dump_queue()

@@ -27,7 +27,7 @@ def query(scheme="http", product="TesselAGGamesApp", channel="live", dp="fablewi
     return values
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture
 def test_environment():
     set_dword(DEBUGGING_KEY, "UseTestEnvironment", 1)
     yield
@@ -143,7 +143,7 @@ def test_refused_connection_is_no_response(test_environment):
 
 
 def test_answer_after_ten_seconds_times_out(service):
-    service.set_answers(Answer(body=BODY, delay=13))
+    service.set_answers(Answer(body=BODY, delay=11))
     result = query(timeout=90)
     assert result["result"] == 770
     assert (result["url"], result["size"]) == ("", 0)

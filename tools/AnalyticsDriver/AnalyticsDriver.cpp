@@ -7,7 +7,7 @@
 //     queue <count> <tag>              appends the run's events without uploading; prints queued/dropped
 //     upload <timeout-ms>              uploads until the queue is empty, the upload ends, or the time is up
 //     compose <result>                 prints the hit the run's event with that result would carry
-//     consent <category>               prints consent=<0|1>
+//     consent <category>...            prints consent=<0|1 for each category>
 //     visitor-id                       prints visitor-id=<id>
 //     user-agent                       prints user-agent=<text>
 #include "Analytics/AnalyticsBase.h"
@@ -96,7 +96,7 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
             const std::string hit = CAnalyticsReporter::ComposeRunEvent(L"en-us", Numbered(args[2], i));
             queued += analytics->AddItem(hit, std::string()) ? 1 : 0;
         }
-        std::printf("queued=%d dropped=%d\n", queued, count - queued);
+        std::printf("queued=%d\ndropped=%d\n", queued, count - queued);
         return 0;
     }
     if (command == L"upload" && args.size() == 2)
@@ -107,7 +107,7 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         analytics->StartUpload();
         while (analytics->IsUploading() && ::GetTickCount64() - start < limit)
             ::Sleep(50);
-        std::printf("uploading=%d pending=%llu elapsed-ms=%llu\n", analytics->IsUploading() ? 1 : 0,
+        std::printf("uploading=%d\npending=%llu\nelapsed-ms=%llu\n", analytics->IsUploading() ? 1 : 0,
                     static_cast<unsigned long long>(analytics->GetPendingBytes()),
                     static_cast<unsigned long long>(::GetTickCount64() - start));
         return 0;
@@ -117,9 +117,12 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         std::printf("query=%s\n", CAnalyticsReporter::ComposeRunEvent(L"en-us", args[1]).c_str());
         return 0;
     }
-    if (command == L"consent" && args.size() == 2)
+    if (command == L"consent" && args.size() >= 2)
     {
-        std::printf("consent=%d\n", IsConsentGiven(std::stoi(args[1])) ? 1 : 0);
+        std::string decisions;
+        for (std::size_t i = 1; i < args.size(); ++i)
+            decisions += IsConsentGiven(std::stoi(args[i])) ? "1" : "0";
+        std::printf("consent=%s\n", decisions.c_str());
         return 0;
     }
     if (command == L"visitor-id" && args.size() == 1)
