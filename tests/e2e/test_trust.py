@@ -100,9 +100,9 @@ class Files:
     pki: pki.CodeSignPki
     crl: CrlService
 
-    def signed(self, leaf_name, name=None):
+    def signed(self, leaf_name):
         """A copy of the test program signed by one leaf."""
-        path = self.folder / (name or f"{leaf_name}.exe")
+        path = self.folder / f"{leaf_name}.exe"
         if not path.exists():
             pki.sign_pe(TEST_PE, path, self.pki.leaf(leaf_name))
         return path

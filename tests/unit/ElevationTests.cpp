@@ -1,4 +1,5 @@
 #include "System/Win32/Elevation.h"
+#include "CatchException.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +44,7 @@ TEST(Elevation, AProcessStartedWithTheLinkedTokenIsNotElevatedAndRuns)
 TEST(Elevation, AStartThatFailsThrowsWithTheCommandLine)
 {
     const std::wstring commandLine = L"C:\\no\\such\\program-" + OV::System::NewGuidText() + L".exe";
-    const auto e = OvTest::CatchException([&] { StartProcessUnelevated(commandLine); });
+    const auto e = OV::Tests::CatchException([&] { StartProcessUnelevated(commandLine); });
     ASSERT_TRUE(e.has_value());
     EXPECT_EQ(L"CreateProcessAsUserW failed for " + commandLine, e->GetMessageText());
     EXPECT_EQ("OV::System::Win32::StartProcessUnelevated", e->GetFunction());

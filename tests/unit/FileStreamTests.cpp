@@ -3,6 +3,7 @@
 #include "System/RefPtr.h"
 #include "System/String/AnsiWide.h"
 #include "System/SystemInfo.h"
+#include "CatchException.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ using OV::System::IO::Stream::FileStreamMode;
 using OV::System::IO::Stream::SeekBegin;
 using OV::System::IO::Stream::SeekCurrent;
 using OV::System::IO::Stream::SeekEnd;
-using OvTest::CatchException;
+using OV::Tests::CatchException;
 using OvTest::CTemporaryFolder;
 
 namespace

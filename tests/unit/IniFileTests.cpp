@@ -2,6 +2,7 @@
 #include "CommonAppLogic/ProfileReaders.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
+#include "CatchException.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 using OV::CommonAppLogic::CIniFile;
 using OV::CommonAppLogic::GetProfileKeys;
 using OV::CommonAppLogic::GetProfileString;
-using OvTest::CatchException;
+using OV::Tests::CatchException;
 using OvTest::CTemporaryFolder;
 
 namespace

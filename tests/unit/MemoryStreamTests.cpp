@@ -1,6 +1,7 @@
 #include "System/Io/Stream/MemoryStream.h"
 #include "System/RefPtr.h"
 #include "System/String/AnsiWide.h"
+#include "CatchException.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ using OV::System::IO::Stream::CStream;
 using OV::System::IO::Stream::SeekBegin;
 using OV::System::IO::Stream::SeekCurrent;
 using OV::System::IO::Stream::SeekEnd;
-using OvTest::CatchException;
+using OV::Tests::CatchException;
 
 namespace
 {

@@ -1,6 +1,7 @@
 #include "System/Io/Stream/FileStream.h"
 #include "System/String/AnsiWide.h"
 #include "System/SystemInfo.h"
+#include "System/Win32/ComInitScope.h"
 #include "System/Win32/HandleHolder.h"
 #include "TestSupport.h"
 
@@ -32,23 +33,6 @@ std::wstring Lowered(std::wstring text)
         c = static_cast<wchar_t>(std::towlower(c));
     return text;
 }
-
-// Initialises COM on the test's thread for its lifetime.
-class CComScope
-{
-public:
-    CComScope() : m_Result(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~CComScope()
-    {
-        if (SUCCEEDED(m_Result))
-            ::CoUninitialize();
-    }
-    CComScope(const CComScope&) = delete;
-    CComScope& operator=(const CComScope&) = delete;
-
-private:
-    HRESULT m_Result;
-};
 
 // A COM class registered on the machine, removed again at the end. (Wine's HKCR does not show the
 // per-user classes of HKCU\Software\Classes, so the registration goes to HKLM.)
@@ -168,7 +152,7 @@ TEST(SystemInfo, CountryCodeHasTwoUpperCaseLetters)
 
 TEST(SystemInfo, NetworkIsAvailableWhenTheNetworkListReportsAConnection)
 {
-    const CComScope com;
+    const OV::System::Win32::CComInitScope com;
     EXPECT_TRUE(OV::System::IsNetworkAvailable());
 }
 
@@ -188,7 +172,7 @@ TEST(SystemInfo, NetworkIsUnavailableWhenTheNetworkListCannotBeCreated)
                                  std::wstring(kRole) + L"=1"));
         return;
     }
-    const CComScope com;
+    const OV::System::Win32::CComInitScope com;
     IUnknown* manager = nullptr;
     const HRESULT created = ::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL, IID_IUnknown,
                                                reinterpret_cast<void**>(&manager));

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "System/Exception.h"
 #include "System/Platform.h"
 #include "System/SystemInfo.h"
 
@@ -9,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,21 +60,6 @@ inline std::vector<char> Pattern(size_t size, size_t start = 0)
     for (size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((start + i) % 251);
     return bytes;
-}
-
-// Runs an action that must throw CException and returns what it threw (nothing when it did not throw).
-template <typename Action>
-std::optional<OV::System::CException> CatchException(Action&& action)
-{
-    try
-    {
-        action();
-    }
-    catch (const OV::System::CException& e)
-    {
-        return e;
-    }
-    return std::nullopt;
 }
 
 } // namespace OvTest

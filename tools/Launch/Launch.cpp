@@ -1,11 +1,12 @@
 // Test launcher: starts one program with an exact command line and reports its full 32-bit exit code,
 // which the Linux side of Wine would cut to 8 bits. Used by the end-to-end tests and the demo.
 //
-//   Launch.exe [--timeout-ms N] [--debug-output]
+//   Launch.exe [--timeout-ms N] [--debug-output] [--unelevated]
 //   OV_LAUNCH_COMMAND_LINE  the child's whole command line, exactly as the child will see it
 //
 // Prints "exit-code: N" (unsigned decimal) at the end, or "timeout" after killing the child.
 // With --debug-output it attaches as a debugger and prints each OutputDebugString line as "debug: text".
+// With --unelevated the child runs with the limited token linked to ours (every Wine process is elevated).
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
@@ -95,12 +96,26 @@ bool DebugUntilExit(HANDLE process, ULONGLONG deadline)
     }
 }
 
+// The limited token that Windows links to an elevated one.
+CHandleHolder LimitedToken()
+{
+    CHandleHolder token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()))
+        return CHandleHolder();
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size))
+        return CHandleHolder();
+    return CHandleHolder(linked.LinkedToken);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     DWORD timeoutMs = 120000;
     bool debugOutput = false;
+    bool unelevated = false;
     for (int i = 1; i < argc; ++i)
     {
         const std::wstring argument = argv[i];
@@ -108,6 +123,8 @@ int wmain(int argc, wchar_t** argv)
             timeoutMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
         else if (argument == L"--debug-output")
             debugOutput = true;
+        else if (argument == L"--unelevated")
+            unelevated = true;
     }
 
     wchar_t variable[32768] = {};
@@ -123,10 +140,26 @@ int wmain(int argc, wchar_t** argv)
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     const DWORD flags = debugOutput ? DEBUG_ONLY_THIS_PROCESS : 0;
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                          &startup, &info))
+    BOOL started = FALSE;
+    if (unelevated)
     {
-        PrintLine("error: CreateProcessW failed with " + std::to_string(::GetLastError()));
+        CHandleHolder limited = LimitedToken();
+        if (!limited)
+        {
+            PrintLine("error: no limited token: " + std::to_string(::GetLastError()));
+            return 3;
+        }
+        started = ::CreateProcessAsUserW(limited.Get(), nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                                         flags, nullptr, nullptr, &startup, &info);
+    }
+    else
+    {
+        started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                                   nullptr, &startup, &info);
+    }
+    if (!started)
+    {
+        PrintLine("error: starting the program failed with " + std::to_string(::GetLastError()));
         return 3;
     }
     CHandleHolder process(info.hProcess);

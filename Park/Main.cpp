@@ -1,0 +1,146 @@
+// Park.exe, the parking program: restarts the games client after the installer has run.
+//
+//   Park.exe /Execute "<client exe>" /LaunchParams "<parameters>" /EventTerminate "<name>" /EventExecute
+//   "<name>"
+//       waits for one of the two named events: on the execute event it starts the client with its
+//       parameters; on the terminate event it ends without starting anything.
+//   Park.exe /EventTerminate "<name>" /SignalTerminate
+//       sets the terminate event, so that a waiting parking program ends quietly.
+//
+// Each step is appended to %APPDATA%\Orvane\Logs\Park.log.
+#include "System/Io/Directory.h"
+#include "System/Io/FilePath.h"
+#include "System/KnownFolders.h"
+#include "System/Platform.h"
+#include "System/String/AnsiWide.h"
+#include "System/Win32/HandleHolder.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+using OV::System::Win32::CHandleHolder;
+
+namespace
+{
+
+// Longer than any installer takes; a parking program never outlives that.
+constexpr DWORD kMaximumWaitMs = 4 * 60 * 60 * 1000;
+
+void Log(const std::wstring& line)
+{
+    try
+    {
+        const std::wstring folder =
+            OV::System::IO::CFilePath::Combine(OV::System::GetRoamingAppDataFolder(nullptr), L"Orvane\\Logs");
+        OV::System::IO::CDirectory::Create(folder);
+        SYSTEMTIME now = {};
+        ::GetSystemTime(&now);
+        wchar_t stamp[64] = {};
+        std::swprintf(stamp, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth,
+                      now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                      ::GetCurrentProcessId());
+        if (FILE* file = ::_wfopen((folder + L"\\Park.log").c_str(), L"ab"))
+        {
+            const std::string text = OV::Utf16ToUtf8(stamp + line + L"\r\n");
+            std::fwrite(text.data(), 1, text.size(), file);
+            std::fclose(file);
+        }
+    }
+    catch (...)
+    {
+        // Logging must never stop the parking program from doing its job.
+    }
+}
+
+// "/Name value" pairs and "/Flag" switches, compared without regard to case.
+std::map<std::wstring, std::wstring> ParseArguments()
+{
+    std::map<std::wstring, std::wstring> options;
+    int count = 0;
+    LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (arguments == nullptr)
+        return options;
+    for (int i = 1; i < count; ++i)
+    {
+        std::wstring name = arguments[i];
+        if (name.empty() || name[0] != L'/')
+            continue;
+        for (wchar_t& c : name)
+            c = static_cast<wchar_t>(::towlower(c));
+        const bool hasValue = i + 1 < count && arguments[i + 1][0] != L'/';
+        options[name] = hasValue ? arguments[++i] : L"";
+    }
+    ::LocalFree(arguments);
+    return options;
+}
+
+int SignalTerminate(const std::wstring& name)
+{
+    CHandleHolder event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+    if (!event)
+    {
+        Log(L"no parking program waits on " + name);
+        return 0;
+    }
+    ::SetEvent(event.Get());
+    Log(L"signalled " + name);
+    return 0;
+}
+
+int StartClient(const std::wstring& client, const std::wstring& parameters)
+{
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = client.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info))
+    {
+        Log(L"starting the client failed with error " + std::to_wstring(::GetLastError()));
+        return 3;
+    }
+    Log(L"started the client " + client + L" " + parameters);
+    return 0;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    Log(std::wstring(L"started: ") + ::GetCommandLineW());
+    std::map<std::wstring, std::wstring> options = ParseArguments();
+    const std::wstring terminateName = options[L"/eventterminate"];
+    if (options.count(L"/signalterminate") != 0)
+        return terminateName.empty() ? 2 : SignalTerminate(terminateName);
+
+    const std::wstring client = options[L"/execute"];
+    const std::wstring executeName = options[L"/eventexecute"];
+    if (client.empty() || terminateName.empty() || executeName.empty())
+    {
+        Log(L"incomplete command line; nothing to do");
+        return 2;
+    }
+    CHandleHolder terminate(::CreateEventW(nullptr, TRUE, FALSE, terminateName.c_str()));
+    CHandleHolder execute(::CreateEventW(nullptr, TRUE, FALSE, executeName.c_str()));
+    if (!terminate || !execute)
+    {
+        Log(L"creating the events failed with error " + std::to_wstring(::GetLastError()));
+        return 4;
+    }
+    const HANDLE events[] = {terminate.Get(), execute.Get()};
+    switch (::WaitForMultipleObjects(2, events, FALSE, kMaximumWaitMs))
+    {
+    case WAIT_OBJECT_0:
+        Log(L"terminate event: the client is not restarted");
+        return 0;
+    case WAIT_OBJECT_0 + 1:
+        return StartClient(client, options[L"/launchparams"]);
+    default:
+        Log(L"no event came; ending without restarting the client");
+        return 1;
+    }
+}

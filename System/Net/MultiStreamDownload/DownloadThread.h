@@ -1,0 +1,112 @@
+#pragma once
+
+#include "System/Exception.h"
+#include "System/Platform.h"
+#include "System/RefPtr.h"
+#include "System/Win32/Synchronization.h"
+#include "System/Win32/Thread.h"
+
+#include <wininet.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace OV::System::Net::MultiStreamDownload
+{
+
+class CHTTPDownload;
+class CWriteOutputThread;
+
+// Fetches one byte range (a stream) of the download with WinInet and hands the bytes to its write-output
+// thread. Network failures are retried with growing pauses, resuming from the stream's state file; a
+// server answer that shows the plan cannot work (range refused, file changed, size learnt) asks the
+// watchdog for a restart of the whole download. Every connection carries receive, send and connect
+// time-outs, so a silent server ends a read with an error instead of blocking the thread for ever: that,
+// not closing handles from another thread (which does not unblock a read under Wine), is what bounds the
+// time a stop takes.
+class CDownloadThread : public Win32::CThread
+{
+public:
+    // Starts the thread at once. lastByte is 0xFFFFFFFF when the size is not known (downloadSize 0).
+    // generation names the start of the download that made this stream, so that the watchdog can tell a
+    // restart request of an earlier start from a current one.
+    CDownloadThread(const std::string& userAgent, const std::string& url, const std::wstring& target,
+                    std::uint32_t firstByte, std::uint32_t lastByte, CHTTPDownload& download,
+                    std::uint32_t downloadSize, std::uint32_t streamIndex, std::uint32_t streamCount,
+                    std::int32_t retryCount, DWORD receiveTimeoutMs, std::uint32_t generation);
+    ~CDownloadThread() override;
+
+    // After SignalStop: when a network read is in progress, waits up to timeoutMs for the thread to end,
+    // then closes the attempt's internet handle (which on Windows makes the blocked read fail at once).
+    void ForceClose(DWORD timeoutMs);
+
+    // When any stream last received data (GetTickCount64), process-wide.
+    static std::uint64_t GetLastDataTick();
+
+protected:
+    std::uint32_t Execute() override;
+
+private:
+    // What the response headers said about the file.
+    struct ServerAnswer
+    {
+        bool sizeGiven = false;
+        std::uint32_t size = 0;
+    };
+
+    bool RunAttempt();
+    void EstablishConnection(std::uint32_t& offset, ServerAnswer& answer);
+    void CheckStatus(std::uint32_t& offset, ServerAnswer& answer, const std::string& headers);
+    void DownloadBits(std::uint32_t offset);
+    bool ArriveAtEnd();
+    // Where this stream's range ends (exclusive), once the size is known.
+    std::uint64_t StreamEnd() const;
+    void ReportComplete(std::uint32_t offset, std::uint32_t bytesThisConnection);
+    void CloseHandles();
+    void RequestSingleStreamRestart(const std::string& message);
+    void RequestMultiStreamRestart(const std::string& message);
+
+    void SetTimeouts(HINTERNET handle, const char* what);
+    std::string QueryHeaders(DWORD infoLevel);
+    bool QueryHeader(DWORD infoLevel, std::string& value);
+    // Fails the attempt as a network failure (retried), with the given last error.
+    [[noreturn]] void ThrowNetwork(int line, const std::string& message, DWORD error);
+
+    CHTTPDownload& m_Download;
+    std::string m_UserAgent;
+    std::string m_Url;
+    std::uint32_t m_FirstByte;
+    std::uint32_t m_LastByte;
+    std::wstring m_Target;
+    std::uint32_t m_StreamIndex;
+    std::uint32_t m_StreamCount;
+    std::uint32_t m_DownloadSize;
+    bool m_SizeKnown;
+    bool m_SingleStream;
+    std::atomic<bool> m_ReadBusy{false};
+    std::int32_t m_RetryCount;
+    DWORD m_ReceiveTimeoutMs;
+    std::uint32_t m_Generation;
+
+    // Held for the connection set-up and whenever a handle of the attempt is closed, so that ForceClose
+    // from another thread never races the thread's own opening or closing.
+    Win32::CCriticalSection m_HandleLock;
+    HINTERNET m_Internet = nullptr;
+    HINTERNET m_Connection = nullptr;
+    HINTERNET m_Request = nullptr;
+    // Set when ForceClose closed the internet handle: WinInet then closed its children too, and their
+    // handle values may already name someone else's handles, so this thread must not touch them again.
+    bool m_ForceClosed = false;
+
+    // Per attempt (the time-out flag survives attempts until a reset).
+    bool m_NetworkError = false;
+    bool m_ReceivedData = false;
+    bool m_AuthNeeded = false;
+    bool m_TimedOut = false;
+    // The meeting point at the end of the stream counts each stream once per start.
+    bool m_ArrivedAtEnd = false;
+    std::string m_LastModified;
+};
+
+} // namespace OV::System::Net::MultiStreamDownload

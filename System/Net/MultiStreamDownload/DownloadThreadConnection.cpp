@@ -1,0 +1,272 @@
+// The connection set-up of a download thread: request, status and header checks.
+#include "System/Net/MultiStreamDownload/ContentRange.h"
+#include "System/Net/MultiStreamDownload/DownloadThread.h"
+#include "System/String/AnsiWide.h"
+
+#include <vector>
+
+namespace OV::System::Net::MultiStreamDownload
+{
+
+namespace
+{
+
+// The download thread's exceptions name its own source, also for the part that lives in this file.
+constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\DownloadThread.cpp";
+constexpr char kEstablish[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::EstablishConnection";
+constexpr DWORD kHeaderBufferSize = 65536;
+constexpr DWORD kFieldBufferSize = 1040;
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
+
+struct UrlParts
+{
+    bool secure = false;
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring objectName; // path and extra information
+};
+
+bool SplitUrl(const std::wstring& url, UrlParts& parts)
+{
+    URL_COMPONENTSW components = {};
+    components.dwStructSize = sizeof(components);
+    components.dwSchemeLength = 1; // non-zero lengths ask for pointers into the text
+    components.dwHostNameLength = 1;
+    components.dwUrlPathLength = 1;
+    components.dwExtraInfoLength = 1;
+    if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &components))
+        return false;
+    if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
+    if (components.lpszHostName == nullptr || components.dwHostNameLength == 0)
+        return false;
+    parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    parts.host.assign(components.lpszHostName, components.dwHostNameLength);
+    parts.port = components.nPort;
+    if (components.lpszUrlPath != nullptr)
+        parts.objectName.assign(components.lpszUrlPath, components.dwUrlPathLength);
+    if (components.lpszExtraInfo != nullptr)
+        parts.objectName.append(components.lpszExtraInfo, components.dwExtraInfoLength);
+    if (parts.objectName.empty() || parts.objectName[0] != L'/')
+        parts.objectName.insert(0, L"/");
+    return true;
+}
+
+} // namespace
+
+void CDownloadThread::ThrowNetwork(int line, const std::string& message, DWORD error)
+{
+    m_NetworkError = true;
+    ::SetLastError(error);
+    throw CException(kSource, line, kEstablish, message);
+}
+
+void CDownloadThread::SetTimeouts(HINTERNET handle, const char* what)
+{
+    // Time-outs on the connection and request handles (WinInet ignores those of the root handle): they
+    // are what ends a read from a server that stopped sending, and so what bounds a stop.
+    for (DWORD option :
+         {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT})
+    {
+        DWORD value = m_ReceiveTimeoutMs;
+        if (!::InternetSetOptionW(handle, option, &value, sizeof(value)))
+            ThrowNetwork(__LINE__,
+                         std::string("InternetSetOption failed on the ") + what + " handle.  URL=" + m_Url,
+                         ::GetLastError());
+    }
+}
+
+std::string CDownloadThread::QueryHeaders(DWORD infoLevel)
+{
+    std::vector<char> buffer(kHeaderBufferSize, '\0');
+    static const char kBlank[] = "--blank--";
+    std::copy(kBlank, kBlank + sizeof(kBlank) - 1, buffer.begin());
+    DWORD length = kHeaderBufferSize;
+    if (!::HttpQueryInfoA(m_Request, infoLevel, buffer.data(), &length, nullptr))
+    {
+        const DWORD error = ::GetLastError();
+        m_NetworkError = true;
+        ::SetLastError(error);
+        throw CException(kSource, __LINE__,
+                         "OV::System::Net::MultiStreamDownload::CDownloadThread::QueryHeaders",
+                         "HttpQueryInfoA returned failure");
+    }
+    return std::string(buffer.data(), std::min(length, kHeaderBufferSize));
+}
+
+bool CDownloadThread::QueryHeader(DWORD infoLevel, std::string& value)
+{
+    char buffer[kFieldBufferSize] = {};
+    DWORD length = kFieldBufferSize;
+    if (!::HttpQueryInfoA(m_Request, infoLevel, buffer, &length, nullptr))
+        return false;
+    value.assign(buffer, std::min(length, kFieldBufferSize));
+    return true;
+}
+
+void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& answer)
+{
+    m_Internet = ::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (m_Internet == nullptr)
+        ThrowNetwork(__LINE__, "InternetOpen failed.", ::GetLastError());
+    if (IsStopSignalled())
+        return;
+
+    const std::wstring wideUrl = AnsiToWide(m_Url);
+    UrlParts url;
+    if (!SplitUrl(wideUrl, url))
+    {
+        // Not a network failure: every further attempt would fail the same way.
+        throw CException(kSource, __LINE__, kEstablish,
+                         "The URL cannot be used for a download.  URL=" + m_Url);
+    }
+    m_Connection =
+        ::InternetConnectW(m_Internet, url.host.c_str(), url.port, L"", nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (m_Connection == nullptr)
+        ThrowNetwork(__LINE__, "InternetConnect failed.  URL=" + m_Url, ::GetLastError());
+    SetTimeouts(m_Connection, "connection");
+    if (IsStopSignalled())
+        return;
+
+    const wchar_t* acceptTypes[] = {L"*/*", nullptr};
+    m_Request = ::HttpOpenRequestW(m_Connection, L"GET", url.objectName.c_str(), L"HTTP/1.1", nullptr,
+                                   acceptTypes, kRequestFlags | (url.secure ? INTERNET_FLAG_SECURE : 0), 0);
+    if (m_Request == nullptr)
+    {
+        const DWORD error = ::GetLastError();
+        m_NetworkError = true;
+        ::SetLastError(error);
+        throw CException(kSource, __LINE__, kEstablish,
+                         L"HttpOpenRequestW failed.  URL=" + wideUrl + L"\r\nPath=" + url.objectName);
+    }
+    SetTimeouts(m_Request, "request");
+    if (IsStopSignalled())
+        return;
+
+    std::string headers = "Connection: Keep-Alive\r\n";
+    if (!m_SingleStream)
+        headers += "Range: bytes=" + std::to_string(offset) + "-" + std::to_string(m_LastByte) + "\r\n";
+    else if (offset != 0)
+        headers += "Range: bytes=" + std::to_string(offset) + "-\r\n";
+    if (!::HttpAddRequestHeadersA(m_Request, headers.c_str(), static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD))
+        ThrowNetwork(__LINE__, "HttpAddRequestHeadersA failed.  URL=" + m_Url + "\r\nHeader=" + headers,
+                     ::GetLastError());
+
+    if (!::HttpSendRequestA(m_Request, nullptr, 0, nullptr, 0))
+    {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_INTERNET_TIMEOUT)
+        {
+            m_TimedOut = true;
+            ThrowNetwork(__LINE__, "HttpSendRequestA failed: timed out.  URL=" + m_Url, error);
+        }
+        ThrowNetwork(__LINE__, "HttpSendRequestA failed.", error);
+    }
+
+    const std::string raw = QueryHeaders(HTTP_QUERY_RAW_HEADERS_CRLF);
+    if (raw.empty())
+        ThrowNetwork(__LINE__, "Server Header is empty.  URL=" + m_Url, 0);
+    CheckStatus(offset, answer, "\r\nHTTP Response Header:" + raw);
+
+    std::string lastModified;
+    m_LastModified = QueryHeader(HTTP_QUERY_LAST_MODIFIED, lastModified) ? lastModified : "UNKNOWN";
+}
+
+void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, const std::string& headers)
+{
+    std::string statusText;
+    std::uint32_t status = 0;
+    if (!QueryHeader(HTTP_QUERY_STATUS_CODE, statusText) || !ParseHeaderNumber(statusText, status))
+        ThrowNetwork(__LINE__, "HTTP status is not in header, URL=" + m_Url + headers, 0);
+    const std::string code = std::to_string(status);
+
+    if (status == 416)
+        RequestSingleStreamRestart("HTTP status is 416.  URL=" + m_Url + headers);
+    if (status == 401 || status == 403)
+    {
+        m_AuthNeeded = true;
+        ThrowNetwork(__LINE__, "HTTP status is " + code + ":  refresh auth needed.  URL=" + m_Url + headers,
+                     0);
+    }
+    if (status >= 400)
+        ThrowNetwork(__LINE__, "HTTP status is bad:" + code + " URL=" + m_Url + headers, 0);
+    if (status != 200 && status != 206)
+    {
+        std::string acceptRanges;
+        if (!m_SingleStream && QueryHeader(HTTP_QUERY_ACCEPT_RANGES, acceptRanges) &&
+            acceptRanges.find("none") != std::string::npos)
+            RequestSingleStreamRestart("Server doesn't support ranges.  URL=" + m_Url + headers);
+        ThrowNetwork(__LINE__,
+                     "HTTP status is unexpected (expected 206 or 200)  status=" + code + "  URL=" + m_Url +
+                         headers,
+                     0);
+    }
+
+    std::string lengthText;
+    std::uint32_t contentLength = 0;
+    const bool hasLength =
+        QueryHeader(HTTP_QUERY_CONTENT_LENGTH, lengthText) && ParseHeaderNumber(lengthText, contentLength);
+
+    if (status == 200)
+    {
+        if (!m_SingleStream)
+        {
+            const std::string message =
+                "HTTP status is 200, when 206 Partial Content was expected (OutputFileSize is "
+                "Known: in multi-stream mode)  URL=" +
+                m_Url + headers;
+            RequestSingleStreamRestart(message);
+            // Refused (the restarts are used up): the whole file would land in this stream's range.
+            throw CException(kSource, __LINE__, kEstablish, message);
+        }
+        offset = 0; // the server ignored the range: the body is the whole file
+        if (hasLength)
+        {
+            answer.sizeGiven = true;
+            answer.size = contentLength;
+        }
+        return;
+    }
+
+    // 206: the body must be exactly the bytes asked for, or they would land at the wrong offset.
+    std::string rangeText;
+    ContentRange range;
+    const bool rangeValid =
+        QueryHeader(HTTP_QUERY_CONTENT_RANGE, rangeText) && ContentRange::Parse(rangeText, range);
+    const std::string expected = "bytes " + std::to_string(offset) + "-" +
+                                 (m_SingleStream ? std::string() : std::to_string(m_LastByte));
+    if (!rangeValid || range.first != offset || (!m_SingleStream && range.last != m_LastByte))
+        ThrowNetwork(__LINE__,
+                     "Returned Content-Range is wrong.  Got: " + rangeText + "     Expected: " + expected +
+                         "   URL=" + m_Url + headers,
+                     0);
+    if (m_SingleStream)
+    {
+        if (range.hasTotal)
+        {
+            answer.sizeGiven = true;
+            answer.size = static_cast<std::uint32_t>(range.total);
+        }
+        else if (hasLength && static_cast<std::uint64_t>(offset) + contentLength <= 0xFFFFFFFFull)
+        {
+            answer.sizeGiven = true;
+            answer.size = offset + contentLength;
+        }
+        return;
+    }
+    if (!range.hasTotal || range.total != m_DownloadSize)
+    {
+        const std::string message = "Returned file size in Content-Range is wrong.  Got: " +
+                                    (range.hasTotal ? std::to_string(range.total) : std::string("*")) +
+                                    "     Expected: " + std::to_string(m_DownloadSize) + "   URL=" + m_Url +
+                                    headers;
+        // The server's file is not the one this plan was made for: start again from its real size.
+        RequestSingleStreamRestart(message);
+        ThrowNetwork(__LINE__, message, 0);
+    }
+    answer.sizeGiven = true;
+    answer.size = m_DownloadSize;
+}
+
+} // namespace OV::System::Net::MultiStreamDownload

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace OV::System::Win32
+{
+class CThread;
+}
+
+namespace OV::System::Net::MultiStreamDownload
+{
+
+// The whole-download record, kept in T + ".downloadstate" (16 bytes, little-endian): how big the file is
+// and into how many streams it was split, so that a later run resumes with the same plan.
+class DownloadProgress
+{
+public:
+    static constexpr std::uint32_t kVersion = 2;
+    static constexpr std::size_t kFileSize = 16;
+
+    explicit DownloadProgress(std::wstring target);
+    DownloadProgress(std::wstring target, std::uint32_t threadsUsed, std::uint32_t downloadSize);
+
+    // True when the file exists, opens, is read whole and its checksum matches; never throws. The fields
+    // are taken over as they are: the caller decides whether they fit.
+    bool Read();
+    // Computes the checksum and replaces the file. Throws CException when it cannot be opened or written.
+    void Write();
+    // A missing file is no error.
+    static void Delete(const std::wstring& target);
+
+    static std::wstring FileName(const std::wstring& target);
+    // "<prefix>;  <T>; Version=2; ThreadsUsed=1", for error messages.
+    std::wstring Describe(const std::wstring& prefix) const;
+
+    std::uint32_t Version = kVersion;
+    std::uint32_t DownloadSize = 0;
+    std::uint32_t ThreadsUsed = 0;
+    std::uint32_t Checksum = 0;
+
+private:
+    void Encode(unsigned char (&bytes)[kFileSize]) const;
+    void Decode(const unsigned char (&bytes)[kFileSize]);
+
+    std::wstring m_Target;
+};
+
+// One stream's record, kept in T + "." + index (76 bytes, little-endian): the offset up to which this
+// stream's bytes are in the cache file, and what the server said about the file when they were fetched.
+class StreamProgress
+{
+public:
+    static constexpr std::uint32_t kVersion = 1;
+    static constexpr std::size_t kFileSize = 76;
+    static constexpr std::size_t kLastModifiedSize = 50; // 49 characters and a NUL at most
+
+    StreamProgress(std::wstring target, std::uint32_t streamIndex);
+    StreamProgress(std::wstring target, std::uint32_t streamIndex, std::uint32_t offset,
+                   std::uint32_t downloadSize, const std::string& lastModified, std::uint32_t threadsUsed);
+
+    // As DownloadProgress::Read; the open retries end early when stopOwner is asked to stop.
+    bool Read(Win32::CThread& stopOwner);
+    void Write(Win32::CThread& stopOwner);
+    static void Delete(const std::wstring& target, std::uint32_t streamIndex);
+
+    static std::wstring FileName(const std::wstring& target, std::uint32_t streamIndex);
+    std::wstring Describe(const std::wstring& prefix) const;
+
+    // The stored text, cut to 49 characters when it was longer.
+    std::string GetLastModified() const;
+    void SetLastModified(const std::string& text);
+
+    std::uint32_t Version = kVersion;
+    std::uint32_t StreamIndex = 0;
+    std::uint32_t Offset = 0;
+    std::uint32_t DownloadSize = 0;
+    std::uint32_t ThreadsUsed = 0;
+    char LastModified[kLastModifiedSize] = {};
+    std::uint16_t Padding = 0;
+    std::uint32_t Checksum = 0;
+
+private:
+    void Encode(unsigned char (&bytes)[kFileSize]) const;
+    void Decode(const unsigned char (&bytes)[kFileSize]);
+
+    std::wstring m_Target;
+};
+
+} // namespace OV::System::Net::MultiStreamDownload

@@ -1,0 +1,242 @@
+#include "Updater/InstallerHandOff.h"
+
+#include "System/ExitCodeException.h"
+#include "System/KnownFolders.h"
+#include "System/SystemInfo.h"
+#include "System/Win32/HandleHolder.h"
+#include "System/Win32/RegistryKey.h"
+#include "Updater/DownloadTarget.h"
+#include "Updater/ElevationClient.h"
+#include "Updater/RunContext.h"
+#include "Updater/RunOutcome.h"
+
+#include <shellapi.h>
+
+#include <cwchar>
+
+namespace OV::Updater
+{
+
+using System::CExitCodeException;
+using System::Win32::CHandleHolder;
+
+const wchar_t kParkingStopParameters[] = L"/EventTerminate \"Global\\OVPARKTERM\" /SignalTerminate";
+
+namespace
+{
+
+const wchar_t kInstallStatusKey[] = L"HKEY_LOCAL_MACHINE\\Software\\Orvane\\InstallerStatus";
+
+struct BstrTraits
+{
+    using Type = BSTR;
+    static Type Invalid() { return nullptr; }
+    static bool IsValid(Type text) { return text != nullptr; }
+    static void Close(Type text) { ::SysFreeString(text); }
+};
+using CBstr = System::Win32::CUniqueHandle<BstrTraits>;
+
+struct ComTraits
+{
+    using Type = IOVElevationService*;
+    static Type Invalid() { return nullptr; }
+    static bool IsValid(Type object) { return object != nullptr; }
+    static void Close(Type object) { object->Release(); }
+};
+using CServicePointer = System::Win32::CUniqueHandle<ComTraits>;
+
+std::wstring FindParkingProgram(const std::wstring& parkPath)
+{
+    if (!parkPath.empty())
+    {
+        if (System::FileExists(parkPath))
+            return parkPath;
+        ReportResultText(L"SpecifiedParkMissing");
+        throw CExitCodeException(FailureParkEXEFileExists);
+    }
+    const std::wstring folder = System::GetModuleDirectory();
+    if (System::FileExists(folder + L"Park.exe"))
+        return folder + L"Park.exe";
+    if (System::FileExists(folder + L"PatchTools\\Park.exe"))
+        return folder + L"PatchTools\\Park.exe";
+    throw CExitCodeException(FailureParkEXEFileExists);
+}
+
+bool ShellStart(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder,
+                ULONG mask, HANDLE* process)
+{
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = mask;
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    const BOOL started = ::ShellExecuteExW(&info);
+    if (process != nullptr)
+        *process = started ? info.hProcess : nullptr;
+    return started != FALSE;
+}
+
+// Asks the elevation service to start the installer; a null holder when it cannot.
+CHandleHolder StartThroughService(const std::wstring& installerPath, const std::wstring& parameters,
+                                  const std::wstring& folder)
+{
+    const HRESULT initialised = ::CoInitialize(nullptr);
+    if (initialised != S_OK && initialised != S_FALSE && initialised != RPC_E_CHANGED_MODE)
+        throw CExitCodeException(FailureLaunchEXECoInitialize);
+
+    CHandleHolder process;
+    {
+        std::wstring serverFolder;
+        if (System::GetComServerFolder(kElevationServiceClass, serverFolder))
+        {
+            CServicePointer service;
+            const HRESULT created =
+                ::CoCreateInstance(kElevationServiceClass, nullptr, CLSCTX_ALL, kElevationServiceInterface,
+                                   reinterpret_cast<void**>(service.Put()));
+            if (FAILED(created))
+            {
+                ReportResultText(L"ServiceCreate");
+            }
+            else if (service)
+            {
+                CBstr file(::SysAllocString((L"\"" + installerPath + L"\"").c_str()));
+                CBstr arguments(::SysAllocString(parameters.c_str()));
+                CBstr directory(::SysAllocString(folder.c_str()));
+                ULONG processHandle = 0;
+                ULONG secondHandle = 0;
+                const HRESULT launched =
+                    service.Get()->LaunchProcess(::GetCurrentProcessId(), file.Get(), arguments.Get(),
+                                                 directory.Get(), 0, 0, &processHandle, &secondHandle);
+                if (SUCCEEDED(launched) && processHandle != 0)
+                {
+                    service.Reset();
+                    CHandleHolder second(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(secondHandle)));
+                    process.Reset(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(processHandle)));
+                }
+                else
+                {
+                    ReportResultText(L"ServiceInvoke");
+                }
+            }
+        }
+        else
+        {
+            ReportResultText(L"ServiceMissing");
+        }
+    }
+    if (SUCCEEDED(initialised))
+        ::CoUninitialize();
+    return process;
+}
+
+void MirrorProgressUntilExit(HANDLE process)
+{
+    while (::WaitForSingleObject(process, 200) == WAIT_TIMEOUT)
+    {
+        std::wstring text;
+        try
+        {
+            System::Win32::CRegistryKey key(kInstallStatusKey, true, 0);
+            text = key.GetString(L"Install", L"100.0");
+        }
+        catch (...)
+        {
+            text.clear(); // unreadable: position 55
+        }
+        const int position = InstallProgressPosition(text);
+        if (position >= 0)
+            PostProgressPosition(static_cast<unsigned>(position));
+    }
+}
+
+} // namespace
+
+std::wstring InstallerFolder(const std::wstring& installerPath)
+{
+    const size_t last = installerPath.rfind(L'\\');
+    return last == std::wstring::npos ? installerPath + L"\\" : installerPath.substr(0, last + 1);
+}
+
+std::wstring InstallerParameters(const std::wstring& parkingCopy, const std::wstring& installerArgs)
+{
+    std::wstring parameters = L"/park=\"" + parkingCopy + L"\"";
+    if (!installerArgs.empty())
+        parameters += L" " + installerArgs;
+    return parameters;
+}
+
+std::wstring ParkingParameters(const std::wstring& clientExecutable, const std::wstring& locale,
+                               const std::wstring& appArgs, const std::wstring& dp)
+{
+    const std::wstring tail = appArgs.empty() ? L" /dp " + dp : L" " + appArgs;
+    return L"/Execute \"" + clientExecutable + L"\" /LaunchParams \"/noupdate! /userlocale " + locale + tail +
+           L"\" /EventTerminate \"Global\\OVPARKTERM\" /EventExecute \"Global\\OVPARKEXEC\"";
+}
+
+int InstallProgressPosition(const std::wstring& installText)
+{
+    const double percent = std::wcstod(installText.c_str(), nullptr);
+    if (!(percent < 100.0))
+        return -1;
+    const int position = 55 + static_cast<int>(0.45 * percent + 0.499);
+    return position > 100 ? 100 : position;
+}
+
+std::uint32_t RunInstaller(const HandOffRequest& request)
+{
+    const std::wstring installerFolder = InstallerFolder(request.installerPath);
+    const std::wstring source = FindParkingProgram(request.parkPath);
+
+    const std::wstring downloadFolder = DownloadFolder(request.product);
+    const std::wstring parkingCopy = downloadFolder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
+    if (!::CopyFileW(source.c_str(), parkingCopy.c_str(), FALSE))
+    {
+        ::DeleteFileW(parkingCopy.c_str());
+        throw CExitCodeException(FailureParkEXECopyFile);
+    }
+
+    const std::wstring installerParameters = InstallerParameters(parkingCopy, request.installerArgs);
+    constexpr ULONG kParkMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    if (request.parking)
+    {
+        const std::wstring client =
+            System::GetProgramFilesX86Folder() + L"\\Orvane Games\\App\\PlayDock-ov.exe";
+        const std::wstring parameters =
+            ParkingParameters(client, request.locale, request.appArgs, request.dp);
+        if (!ShellStart(parkingCopy, parameters, downloadFolder, kParkMask, nullptr))
+        {
+            ReportResultText(L"ShellExecPark");
+            throw CExitCodeException(FailureParkEXEShellExecuteEx);
+        }
+    }
+
+    CHandleHolder process;
+    if (!System::IsProcessElevated(nullptr))
+        process = StartThroughService(request.installerPath, installerParameters, installerFolder);
+
+    if (!process)
+    {
+        HANDLE started = nullptr;
+        if (!ShellStart(request.installerPath, installerParameters, installerFolder,
+                        SEE_MASK_NOCLOSEPROCESS | kParkMask, &started))
+        {
+            ReportResultText(L"ShellExecPatch");
+            if (request.parking)
+            {
+                ::Sleep(1000);
+                ShellStart(parkingCopy, kParkingStopParameters, downloadFolder, kParkMask, nullptr);
+            }
+            throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
+        }
+        process.Reset(started);
+    }
+
+    MirrorProgressUntilExit(process.Get());
+    DWORD exitCode = 1;
+    ::GetExitCodeProcess(process.Get(), &exitCode);
+    return exitCode;
+}
+
+} // namespace OV::Updater

@@ -1,0 +1,94 @@
+#include "Updater/Ui/ProgressWindow.h"
+
+#include "System/ErrorText.h"
+#include "System/Exception.h"
+#include "System/ExitCodeException.h"
+#include "Updater/RunOutcome.h"
+#include "Updater/Ui/ProgressWindowThread.h"
+
+namespace OV::Updater::Ui
+{
+
+namespace
+{
+constexpr char kSource[] = "Ov\\Updater\\Ui\\ProgressWindow.cpp";
+constexpr std::int32_t kDefaultPauseBeforeShowingMs = 1000;
+constexpr std::int32_t kDefaultMinimumShowTimeMs = 500;
+constexpr std::int32_t kFullProgress = 100;
+} // namespace
+
+std::atomic<CProgressWindow*> CProgressWindow::s_Current{nullptr};
+std::atomic<std::int32_t> CProgressWindow::s_PauseBeforeShowing{kDefaultPauseBeforeShowingMs};
+std::atomic<std::int32_t> CProgressWindow::s_MinimumShowTime{kDefaultMinimumShowTimeMs};
+
+CProgressWindow::CProgressWindow(const std::wstring& title, const std::wstring& statusText, bool visible)
+    : m_Visible(visible), m_Title(title), m_StatusText(statusText),
+      m_MinimumShowTime(s_MinimumShowTime.load()),
+      m_ReadyEvent(System::MakeRef<System::Win32::CEvent>(false, false))
+{
+    CProgressWindow* noWindow = nullptr;
+    if (!s_Current.compare_exchange_strong(noWindow, this))
+        throw System::CExitCodeException(FailureUIConstructor);
+
+    // From here on this window holds the current-window slot; a failure gives it back.
+    try
+    {
+        m_UiThread = System::MakeRef<CProgressWindowThread>();
+        m_UiThread->ThreadStart();
+
+        const HANDLE handles[] = {m_ReadyEvent->GetHandle(), m_UiThread->GetHandle()};
+        const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        if (result == WAIT_OBJECT_0)
+        {
+            m_ReadyEvent.Reset();
+            return;
+        }
+        if (result == WAIT_FAILED)
+        {
+            const DWORD error = ::GetLastError();
+            const std::string message =
+                "Waiting for the progress window failed: " + System::GetErrorText(error);
+            ::SetLastError(error);
+            throw System::CException(kSource, __LINE__, "OV::Updater::Ui::CProgressWindow::CProgressWindow",
+                                     message);
+        }
+        throw System::CExitCodeException(FailureUIThread);
+    }
+    catch (...)
+    {
+        m_UiThread.Reset();
+        s_Current.store(nullptr);
+        throw;
+    }
+}
+
+CProgressWindow::~CProgressWindow()
+{
+    s_Current.store(nullptr);
+    m_ReadyEvent.Reset();
+    // The last reference: stopping the thread waits until it has closed the dialog.
+    m_UiThread.Reset();
+}
+
+void CProgressWindow::SetStatusText(const std::wstring& text)
+{
+    System::Win32::CCriticalSectionLock lock(m_Lock);
+    m_StatusText = text;
+    m_StatusChanged = true;
+}
+
+void CProgressWindow::SetProgress(std::int32_t position)
+{
+    const std::int32_t limited = position < kFullProgress ? position : kFullProgress;
+    // Once the dialog is closed there is nothing to move; a null window would post to this thread instead.
+    const HWND dialog = m_DialogHandle.load();
+    if (dialog != nullptr)
+        ::PostMessageW(dialog, kSetProgressMessage, static_cast<WPARAM>(limited), 0);
+}
+
+void CProgressWindow::SignalStop()
+{
+    m_UiThread->SignalStop();
+}
+
+} // namespace OV::Updater::Ui

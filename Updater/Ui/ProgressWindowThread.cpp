@@ -1,0 +1,167 @@
+#include "Updater/Ui/ProgressWindowThread.h"
+
+#include "System/ExitCodeException.h"
+#include "System/Win32/UniqueHandle.h"
+#include "Updater/RunOutcome.h"
+#include "Updater/Ui/ProgressWindow.h"
+#include "Updater/Ui/ResourceIds.h"
+
+#include <commctrl.h>
+
+namespace OV::Updater::Ui
+{
+
+namespace
+{
+constexpr DWORD kLoopStepMs = 50;
+
+struct DialogTraits
+{
+    using Type = HWND;
+    static Type Invalid() { return nullptr; }
+    static bool IsValid(Type window) { return window != nullptr; }
+    static void Close(Type window) { ::DestroyWindow(window); }
+};
+using CDialog = System::Win32::CUniqueHandle<DialogTraits>;
+
+// Set by the dialog procedure when WM_INITDIALOG could not finish; exceptions must not cross the system's
+// message dispatch.
+thread_local bool t_InitialisationFailed = false;
+
+// A negative setting counts as already elapsed.
+bool HasElapsed(ULONGLONG since, std::int32_t milliseconds)
+{
+    return static_cast<std::int64_t>(::GetTickCount64() - since) >= static_cast<std::int64_t>(milliseconds);
+}
+} // namespace
+
+std::uint32_t CProgressWindowThread::Execute()
+{
+    CProgressWindow* const window = CProgressWindow::GetCurrent();
+    if (window == nullptr)
+        return FailureUIException;
+    try
+    {
+        return RunDialog(*window);
+    }
+    catch (const System::CExitCodeException& failure)
+    {
+        window->m_DialogHandle.store(nullptr);
+        return failure.GetExitCode();
+    }
+    catch (...)
+    {
+        window->m_DialogHandle.store(nullptr);
+        return FailureUIException;
+    }
+}
+
+std::uint32_t CProgressWindowThread::RunDialog(CProgressWindow& window)
+{
+    // The bar's window class comes from the common controls.
+    const INITCOMMONCONTROLSEX classes = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&classes);
+
+    t_InitialisationFailed = false;
+    CDialog dialog(::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
+                                        &CProgressWindowThread::DialogProcedure, 0));
+    if (!dialog)
+        throw System::CExitCodeException(FailureUICreateDialog);
+    if (t_InitialisationFailed)
+        throw System::CExitCodeException(FailureUIException);
+
+    bool notShownYet = true;
+    ULONGLONG since = ::GetTickCount64();
+    for (;;)
+    {
+        if (IsStopSignalled())
+        {
+            if (notShownYet || !window.m_Visible)
+                break;
+            if (HasElapsed(since, window.m_MinimumShowTime))
+                break;
+            // Shown: stays until the minimum show time has passed.
+        }
+        else if (notShownYet && HasElapsed(since, CProgressWindow::GetPauseBeforeShowing()))
+        {
+            if (window.m_Visible)
+            {
+                ::ShowWindow(dialog.Get(), SW_SHOWNORMAL);
+                ::UpdateWindow(dialog.Get());
+            }
+            notShownYet = false;
+            since = ::GetTickCount64(); // from now on: the moment of showing
+        }
+
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, kLoopStepMs, QS_ALLINPUT,
+                                      MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
+        MSG message;
+        if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && !::IsDialogMessageW(dialog.Get(), &message))
+        {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+
+        System::Win32::CCriticalSectionLock lock(window.m_Lock);
+        if (window.m_StatusChanged)
+        {
+            ::SetDlgItemTextW(dialog.Get(), IDC_STATUS_TEXT, window.m_StatusText.c_str());
+            window.m_StatusChanged = false;
+        }
+    }
+    dialog.Reset();
+    window.m_DialogHandle.store(nullptr);
+    return 0;
+}
+
+INT_PTR CALLBACK CProgressWindowThread::DialogProcedure(HWND dialog, UINT message, WPARAM wParam,
+                                                        LPARAM lParam)
+{
+    switch (message)
+    {
+    case WM_INITDIALOG:
+        return InitialiseDialog(dialog);
+    case CProgressWindow::kSetProgressMessage:
+        // The same number is PBM_SETPOS for the bar.
+        ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS, wParam, lParam);
+        return TRUE;
+    default:
+        // Everything else, close requests and commands included, gets the default handling, which
+        // closes nothing.
+        return FALSE;
+    }
+}
+
+INT_PTR CProgressWindowThread::InitialiseDialog(HWND dialog)
+{
+    // The constructor is waiting for the ready event, so the current window is this thread's window.
+    CProgressWindow* const window = CProgressWindow::GetCurrent();
+    if (window == nullptr)
+    {
+        t_InitialisationFailed = true;
+        return TRUE;
+    }
+    try
+    {
+        {
+            System::Win32::CCriticalSectionLock lock(window->m_Lock);
+            ::SetWindowTextW(dialog, window->m_Title.c_str());
+            ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, window->m_StatusText.c_str());
+            const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_UPDATER));
+            ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+            ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        }
+        ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
+        window->m_DialogHandle.store(dialog);
+        // The constructor drops its reference as soon as the event is set: hold one while setting it.
+        const System::CRefPtr<System::Win32::CEvent> ready = window->m_ReadyEvent;
+        ready->Set();
+    }
+    catch (...)
+    {
+        t_InitialisationFailed = true;
+    }
+    return TRUE;
+}
+
+} // namespace OV::Updater::Ui

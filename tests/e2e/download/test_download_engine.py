@@ -1,0 +1,205 @@
+"""The multi-stream download engine (tools/DownloadDriver) against the loopback file server and its faults.
+
+Every download ends either in the target file, identical to the source and alone in its folder, or in
+the engine's documented failure with nothing left behind; never in a hang or a wrong file.
+"""
+
+import os
+import random
+
+import pytest
+from testservers import faults as F
+
+from downloadengine import BLOCK, download_state_bytes, folder_listing, run_driver, stream_ranges
+
+NAME = "setup.exe"
+
+
+def source(size, seed=1):
+    return random.Random(seed).randbytes(size)
+
+
+def assert_downloaded(folder, data, result, name=NAME):
+    assert result.exit_code == 0, result.output
+    assert folder_listing(folder) == [name], result.output
+    assert (folder / name).read_bytes() == data
+
+
+def assert_failed_cleanly(folder, result, *texts):
+    assert result.exit_code == 1, result.output
+    assert len(result.failed) == 1, result.output
+    description = result.failed[0]
+    assert "HTTPDownloadThreadCallback" in description or "WatchdogThread" in description, description
+    for text in texts:
+        assert text in description, description
+    assert folder_listing(folder) == [], "a failed download leaves nothing behind"
+
+
+@pytest.fixture
+def folder(tmp_path):
+    path = tmp_path / "download"
+    path.mkdir()
+    return path
+
+
+def test_fresh_download_is_one_plain_request(make_server, folder):
+    data = source(300_000)
+    server = make_server({"/" + NAME: data})
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    assert [(r.range, r.status) for r in server.log.records()] == [(None, 200)]
+    assert result.finished == {0: len(data)}
+
+
+@pytest.mark.parametrize("size", [0, 1, 65535, 65536, 65537, 131071, 131073, 1_000_001])
+def test_file_sizes_around_block_edges(http_server, folder, size):
+    data = source(size, seed=size)
+    server = http_server({"/" + NAME: data})
+    assert_downloaded(folder, data, run_driver(server.url("/" + NAME), folder / NAME))
+
+
+def test_connection_drops_resume_exactly_where_the_data_stopped(make_server, folder):
+    data = source(1_500_000)
+    offsets = sorted(random.Random(7).sample(range(1, 400_000), 3))
+    server = make_server({"/" + NAME: data}, faults=[F.drop(offset) for offset in offsets])
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    records = server.log.records()
+    assert len(records) == 4
+    for before, after in zip(records, records[1:]):
+        # Every byte that arrived was kept: the next request starts right after it.
+        assert after.range_asked == (before.delivered[1], None)
+
+
+def test_stalled_body_ends_by_the_receive_time_out_and_resumes(make_server, folder):
+    data = source(1_000_000)
+    server = make_server({"/" + NAME: data}, faults=[F.stall(after=300_000)])
+    result = run_driver(server.url("/" + NAME), folder / NAME, timeout_ms=1500)
+    assert_downloaded(folder, data, result)
+    records = server.log.records()
+    assert len(records) == 2
+    resumed_at = records[1].range_asked[0]
+    # Whole blocks that reached the disk are not fetched again.
+    assert 300_000 - 2 * BLOCK <= resumed_at <= 300_000
+    assert result.elapsed_s < 15
+
+
+def test_server_that_never_answers_is_left_after_the_time_out(make_server, folder):
+    data = source(200_000)
+    server = make_server({"/" + NAME: data}, faults=[F.delay(), F.hangup()])
+    result = run_driver(server.url("/" + NAME), folder / NAME, timeout_ms=1500)
+    assert_downloaded(folder, data, result)
+    assert [r.status for r in server.log.records()][-1] == 200
+    assert result.elapsed_s < 20
+
+
+def test_burst_of_server_errors_is_retried_after_growing_pauses(http_server, folder):
+    data = source(200_000)
+    server = http_server({"/" + NAME: data}, faults=[F.error(503), F.error(500)])
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    started = [r.started for r in server.log.records()]
+    assert len(started) == 3
+    assert started[1] - started[0] >= 0.8  # pause of 1 s
+    assert started[2] - started[1] >= 1.8  # pause of 2 s
+
+
+def test_server_errors_beyond_the_retries_fail_the_download(make_server, folder):
+    server = make_server({"/" + NAME: source(50_000)}, faults=F.error(503))
+    result = run_driver(server.url("/" + NAME), folder / NAME, retries=1)
+    assert_failed_cleanly(folder, result, "Download Thread Error", "DownloadThread Execute Function",
+                          "HTTP status is bad:503")
+    assert len(server.log) == 2
+
+
+def test_wrong_content_range_on_a_resume_is_refused_and_asked_again(make_server, folder):
+    data = source(600_000)
+    server = make_server({"/" + NAME: data}, faults=[F.drop(100_000), F.wrong_content_range(shift=1)])
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    assert [r.range_asked for r in server.log.records()] == [None, (100_000, None), (100_000, None)]
+
+
+def test_two_streams_reject_a_wrong_range_and_a_wrong_total(http_server, folder):
+    data = source(1_000_001)
+    (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
+    plan = {"/" + NAME: [F.wrong_content_range(shift=1000), None, F.wrong_content_range(total=999_999)]}
+    server = http_server({"/" + NAME: data}, faults=plan)
+    result = run_driver(server.url("/" + NAME), folder / NAME, retries=3)
+    assert_downloaded(folder, data, result)
+    asked = [r.range_asked for r in server.log.records()]
+    assert asked[:2] == [(0, 499_999), (500_000, 1_000_000)] or asked[:2] == [(500_000, 1_000_000), (0, 499_999)]
+    # A total that differs from the plan means another file: the download starts again with one stream.
+    assert asked[-1] is None
+
+
+def test_416_restarts_the_download_from_scratch(make_server, folder):
+    data = source(300_000)
+    server = make_server({"/" + NAME: data}, faults=[F.drop(70_000), F.error(416)])
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    assert [r.range_asked for r in server.log.records()] == [None, (70_000, None), None]
+
+
+def test_restarts_stop_after_four_and_the_download_fails(http_server, folder):
+    server = http_server({"/" + NAME: source(10_000)}, faults=F.error(416))
+    result = run_driver(server.url("/" + NAME), folder / NAME, retries=0)
+    assert_failed_cleanly(folder, result, "HTTP status is bad:416")
+    assert len(server.log) == 5  # the first start and four restarts
+
+
+def test_200_instead_of_206_on_a_resume_starts_the_stream_again_from_zero(make_server, folder):
+    data = source(500_000)
+    server = make_server({"/" + NAME: data}, faults=[F.drop(200_000), F.ignore_range()])
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    assert [(r.range_asked, r.status) for r in server.log.records()] == [(None, 200), ((200_000, None), 200)]
+
+
+@pytest.mark.parametrize("ranges", [True, False], ids=["200-once", "no-ranges-server"])
+def test_200_to_two_streams_restarts_with_one_stream(http_server, folder, ranges):
+    data = source(700_001)
+    (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
+    server = http_server({"/" + NAME: data}, faults=[F.ignore_range()] if ranges else None, ranges=ranges)
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    assert server.log.records()[-1].range_asked is None
+
+
+def test_two_streams_split_the_file_and_meet_at_the_end(make_server, folder):
+    data = source(1_000_001)
+    (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
+    server = make_server({"/" + NAME: data})
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert_downloaded(folder, data, result)
+    assert sorted(r.range_asked for r in server.log.records()) == stream_ranges(len(data), 2)
+    assert stream_ranges(len(data), 2) == [(0, 499_999), (500_000, 1_000_000)]
+
+
+def test_target_that_exists_is_finished_without_a_request(http_server, folder):
+    (folder / NAME).write_bytes(b"already here")
+    server = http_server({"/" + NAME: source(1000)})
+    result = run_driver(server.url("/" + NAME), folder / NAME)
+    assert result.exit_code == 0 and result.finished == {0: 0}, result.output
+    assert len(server.log) == 0
+    assert (folder / NAME).read_bytes() == b"already here"
+
+
+def test_missing_file_fails_after_its_retries(http_server, folder):
+    server = http_server({})
+    result = run_driver(server.url("/" + NAME), folder / NAME, retries=0)
+    assert_failed_cleanly(folder, result, "HTTP status is bad:404")
+
+
+def test_refused_port_fails_after_its_retries(folder):
+    result = run_driver("http://127.0.0.1:9/" + NAME, folder / NAME, retries=0)
+    assert_failed_cleanly(folder, result, "HttpSendRequestA failed.")
+
+
+def test_server_certificate_of_an_unknown_ca_is_refused(download_tls, folder):
+    from testservers import FileServer
+
+    with FileServer({"/" + NAME: source(1000)}, tls=download_tls.other_server, lifetime=60) as server:
+        result = run_driver(server.url("/" + NAME), folder / NAME, retries=0)
+    assert_failed_cleanly(folder, result, "HttpSendRequestA failed.")
+    assert os.path.exists(folder)

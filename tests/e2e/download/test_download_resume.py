@@ -1,0 +1,207 @@
+"""Resuming the download engine from its state files: after a killed process, after a change of the
+file on the server, and from state files that are damaged or belong to something else."""
+
+import random
+import time
+
+import pytest
+from testservers import faults as F
+
+from downloadengine import (BLOCK, correct_extent, download_state_bytes, folder_listing, kill, read_stream_state,
+                            run_driver, start_driver, stream_ranges, stream_state_bytes)
+
+NAME = "setup.exe"
+
+
+def source(size, seed):
+    return random.Random(seed).randbytes(size)
+
+
+@pytest.fixture
+def folder(tmp_path):
+    path = tmp_path / "download"
+    path.mkdir()
+    return path
+
+
+def kill_mid_download(url, target, rng, threshold):
+    """Starts the engine, waits until it has received `threshold` bytes, lets it run a random moment more,
+    then kills it."""
+    process = start_driver(url, target, progress=True, deadline_ms=60000)
+    deadline = time.monotonic() + 30
+    for line in process.stdout:
+        words = line.split()
+        if words[:1] == ["progress"] and int(words[2]) >= threshold:
+            break
+        assert time.monotonic() < deadline and words[:1] != ["finished"], f"ended before the kill: {line}"
+    time.sleep(rng.uniform(0.0, 0.4))
+    kill(process)
+
+
+def recorded_offsets(target, size, threads):
+    """Where each stream will resume: its recorded offset, or its first byte without a record."""
+    offsets = []
+    for index, (first, _) in enumerate(stream_ranges(size, threads)):
+        try:
+            state = read_stream_state(target, index)
+        except FileNotFoundError:
+            offsets.append(first)
+            continue
+        assert state["ThreadsUsed"] == threads and state["DownloadSize"] == size
+        offsets.append(state["Offset"])
+    return offsets
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_resumes_after_the_process_was_killed(make_server, folder, threads):
+    seed = random.randrange(1 << 30)
+    rng = random.Random(seed)
+    data = source(3_000_000 + rng.randrange(200_000), seed)
+    target = folder / NAME
+    if threads == 2:
+        # A download state of two streams (as an earlier run leaves it for a big file) with no progress yet.
+        (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
+    server = make_server({"/" + NAME: data}, rate=1_500_000)
+    kill_mid_download(server.url("/" + NAME), target, rng, threshold=rng.randrange(BLOCK, 1_000_000))
+
+    offsets = recorded_offsets(target, len(data), threads)
+    cache = folder / (NAME + ".cache")
+    for (first, last), offset in zip(stream_ranges(len(data), threads), offsets):
+        held = correct_extent(cache, data, first, last)
+        # The state never claims more than the cache holds, and at most one written block is fetched again.
+        assert offset <= held, f"seed {seed}"
+        assert held - offset <= BLOCK, f"seed {seed}: {held - offset} bytes re-fetched"
+    assert any(o > first for o, (first, _) in zip(offsets, stream_ranges(len(data), threads))), f"seed {seed}"
+
+    server.log.clear()
+    result = run_driver(server.url("/" + NAME), target)
+    assert result.exit_code == 0, f"seed {seed}\n{result.output}"
+    assert folder_listing(folder) == [NAME]
+    assert target.read_bytes() == data, f"seed {seed}"
+    asked = sorted(r.range_asked for r in server.log.records())
+    if threads == 1:
+        assert asked == [(offsets[0], None)], f"seed {seed}"
+    else:
+        ends = [last for _, last in stream_ranges(len(data), 2)]
+        expected = sorted((o, e) for o, e in zip(offsets, ends) if o <= e)
+        assert asked == expected, f"seed {seed}"
+
+
+@pytest.mark.parametrize("new_size", [0, 1000], ids=["same-size", "other-size"])
+def test_file_changed_between_runs_is_downloaded_afresh(http_server, folder, new_size):
+    old = source(2_000_000, 1)
+    new = source(2_000_000 + new_size, 2)
+    target = folder / NAME
+    server = http_server({"/" + NAME: old}, rate=2_000_000)
+    kill_mid_download(server.url("/" + NAME), target, random.Random(3), threshold=300_000)
+    resume_at = recorded_offsets(target, len(old), 1)[0]
+
+    server.set_file("/" + NAME, new)  # a new Last-Modified comes with it
+    server.log.clear()
+    result = run_driver(server.url("/" + NAME), target)
+    assert result.exit_code == 0, result.output
+    assert target.read_bytes() == new
+    assert folder_listing(folder) == [NAME]
+    assert [r.range_asked for r in server.log.records()] == [(resume_at, None), None]
+
+
+OLD_DATE = "Mon, 01 Jan 2001 00:00:00 GMT"
+
+
+def test_file_changed_under_two_streams_is_downloaded_afresh(http_server, folder):
+    old = source(1_000_001, 1)
+    new = source(1_000_001, 2)
+    target = folder / NAME
+    (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(old), 2))
+    for index, (first, _) in enumerate(stream_ranges(len(old), 2)):
+        (folder / f"{NAME}.{index}").write_bytes(
+            stream_state_bytes(index, first + 100_000, len(old), 2, OLD_DATE))
+    (folder / (NAME + ".cache")).write_bytes(old)
+    server = http_server({"/" + NAME: new})
+    result = run_driver(server.url("/" + NAME), target)
+    assert result.exit_code == 0, result.output
+    assert target.read_bytes() == new
+    assert server.log.records()[-1].range_asked is None
+
+
+def flip(data, at):
+    return data[:at] + bytes([data[at] ^ 0x04]) + data[at + 1:]
+
+
+SIZE = 400_000
+GOOD_STATE = download_state_bytes(SIZE, 1)
+# name: (download state, stream state or None, cache: "garbage" | "none" | "short", the ranges then asked)
+DAMAGED_CASES = {
+    "download-state-truncated": (GOOD_STATE[:15], stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [None]),
+    "download-state-bit-flipped": (flip(GOOD_STATE, 6), stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [None]),
+    "download-state-of-three-streams": (download_state_bytes(SIZE, 3), None, "garbage", [None]),
+    "download-state-of-no-streams": (download_state_bytes(SIZE, 0), None, "garbage", [None]),
+    "download-state-of-another-version": (download_state_bytes(SIZE, 1, version=3), None, "garbage", [None]),
+    "state-of-another-size": (download_state_bytes(SIZE + 1000, 1),
+                              stream_state_bytes(0, 100_000, SIZE + 1000, 1), "garbage", [(100_000, None), None]),
+    "state-of-another-file": (GOOD_STATE, stream_state_bytes(0, 200_000, SIZE, 1, OLD_DATE), "garbage",
+                              [(200_000, None), None]),
+    "stream-state-bit-flipped": (GOOD_STATE, flip(stream_state_bytes(0, SIZE, SIZE, 1), 9), "garbage", [None]),
+    "stream-state-of-two-streams": (GOOD_STATE, stream_state_bytes(0, SIZE, SIZE, 2), "garbage", [None]),
+    "stream-state-of-another-stream": (GOOD_STATE, stream_state_bytes(1, SIZE, SIZE, 1), "garbage", [None]),
+    "cache-file-missing": (GOOD_STATE, stream_state_bytes(0, 300_000, SIZE, 1), "none", [None]),
+    "cache-file-cut-short": (GOOD_STATE, stream_state_bytes(0, 300_000, SIZE, 1), "short", [None]),
+}
+
+
+def test_damaged_or_foreign_state_files_are_detected_and_the_download_starts_afresh(http_server, tmp_path):
+    data = source(SIZE, 5)
+    server = http_server({f"/{case}/{NAME}": data for case in DAMAGED_CASES})
+    root = tmp_path / "downloads"
+    root.mkdir()
+    lines = []
+    for case, (download_state, stream_state, cache, _) in DAMAGED_CASES.items():
+        folder = root / case
+        folder.mkdir()
+        (folder / (NAME + ".downloadstate")).write_bytes(download_state)
+        if stream_state is not None:
+            (folder / (NAME + ".0")).write_bytes(stream_state)
+        if cache == "garbage":
+            (folder / (NAME + ".cache")).write_bytes(b"\xAA" * SIZE)
+        elif cache == "short":
+            (folder / (NAME + ".cache")).write_bytes(data[:100_000])
+        lines.append(f"{server.url(f'/{case}/{NAME}')}\t{'Z:' + str(folder / NAME).replace('/', chr(92))}")
+    batch = tmp_path / "batch.txt"
+    batch.write_text("\n".join(lines) + "\n")
+
+    result = run_driver(batch=batch, parallel=4)
+    assert result.exit_code == 0, result.output
+    assert folder_listing(root) == sorted(DAMAGED_CASES), "nothing is written beside the download folders"
+    for case, (_, _, _, asked) in DAMAGED_CASES.items():
+        folder = root / case
+        assert folder_listing(folder) == [NAME], case
+        assert (folder / NAME).read_bytes() == data, case
+        assert [r.range_asked for r in server.log.records() if r.path == f"/{case}/{NAME}"] == asked, case
+
+
+def test_complete_streams_are_not_fetched_again(http_server, folder):
+    data = source(700_000, 9)
+    target = folder / NAME
+    (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
+    ranges = stream_ranges(len(data), 2)
+    (folder / (NAME + ".0")).write_bytes(stream_state_bytes(0, ranges[0][1] + 1, len(data), 2))
+    (folder / (NAME + ".1")).write_bytes(stream_state_bytes(1, ranges[1][0] + 65536, len(data), 2))
+    (folder / (NAME + ".cache")).write_bytes(data[:ranges[1][0] + 65536])
+    server = http_server({"/" + NAME: data})
+    result = run_driver(server.url("/" + NAME), target)
+    assert result.exit_code == 0, result.output
+    assert target.read_bytes() == data
+    assert [r.range_asked for r in server.log.records()] == [(ranges[1][0] + 65536, ranges[1][1])]
+
+
+def test_killed_during_a_stall_resumes_once_the_server_answers(http_server, folder):
+    data = source(1_000_000, 11)
+    target = folder / NAME
+    server = http_server({"/" + NAME: data}, faults=[F.stall(after=500_000)])
+    kill_mid_download(server.url("/" + NAME), target, random.Random(4), threshold=400_000)
+    resume_at = recorded_offsets(target, len(data), 1)[0]
+    server.log.clear()
+    result = run_driver(server.url("/" + NAME), target)
+    assert result.exit_code == 0, result.output
+    assert target.read_bytes() == data
+    assert [r.range_asked for r in server.log.records()] == [(resume_at, None)]

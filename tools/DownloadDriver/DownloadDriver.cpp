@@ -1,0 +1,256 @@
+// Test and benchmark driver: runs the multi-stream download engine alone on one or more targets and
+// prints what it sees, so that tests can kill it at any moment and start it again on the same target.
+//
+//   DownloadDriver.exe --url URL --target PATH [options]
+//   DownloadDriver.exe --batch LIST [--parallel N] [options]     LIST: UTF-8 lines "URL<TAB>TARGET"
+//
+// Options: --retries N (default 5), --timeout-ms N (receive time-out of the streams),
+//          --deadline-ms N (give up waiting after N ms: prints "hung", exit code 4), --progress.
+//
+// Output, one line each: "started <i>", "progress <i> <bytesDone> <downloadSize> <streamCount>" (with
+// --progress, on change), "finished <i> <downloadSize>", "failed <i> <description on one line>",
+// "hung <i>", then "peak-memory <peak working set bytes>", "elapsed-ms <ms>" and "done <finished> <failed>".
+// Exit code: 0 all finished, 1 any failed, 2 bad arguments, 3 the engine could not be created, 4 hung.
+#include "System/Exception.h"
+#include "System/Net/MultiStreamDownload/HTTPDownload.h"
+#include "System/Platform.h"
+#include "System/RefPtr.h"
+#include "System/String/AnsiWide.h"
+
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using OV::System::CException;
+using OV::System::CRefPtr;
+using OV::System::Net::MultiStreamDownload::CHTTPDownload;
+using OV::System::Net::MultiStreamDownload::DownloadStatus;
+
+namespace
+{
+
+const wchar_t kUserAgent[] = L"Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93; CDA 6.0)";
+constexpr DWORD kPollMs = 50;
+
+struct Job
+{
+    std::wstring url;
+    std::wstring target;
+    CRefPtr<CHTTPDownload> download;
+    bool started = false;
+    bool ended = false;
+    std::uint32_t lastBytes = 0xFFFFFFFFu;
+};
+
+struct Options
+{
+    std::vector<Job> jobs;
+    int retries = 5;
+    DWORD timeoutMs = CHTTPDownload::kDefaultReceiveTimeoutMs;
+    ULONGLONG deadlineMs = 0;
+    size_t parallel = 1;
+    bool progress = false;
+};
+
+void PrintLine(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string OneLine(const std::wstring& text)
+{
+    std::string line = OV::Utf16ToUtf8(text);
+    std::string result;
+    for (size_t i = 0; i < line.size(); ++i)
+    {
+        if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
+        {
+            result += " | ";
+            ++i;
+        }
+        else if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t')
+        {
+            result += ' ';
+        }
+        else
+        {
+            result += line[i];
+        }
+    }
+    return result;
+}
+
+bool ReadBatch(const std::wstring& path, std::vector<Job>& jobs)
+{
+    std::ifstream file(path.c_str());
+    if (!file)
+        return false;
+    std::string line;
+    while (std::getline(file, line))
+    {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        Job job;
+        job.url = OV::Utf8ToUtf16(line.substr(0, tab));
+        job.target = OV::Utf8ToUtf16(line.substr(tab + 1));
+        jobs.push_back(std::move(job));
+    }
+    return true;
+}
+
+bool ParseArguments(int argc, wchar_t** argv, Options& options)
+{
+    std::wstring url;
+    std::wstring target;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::wstring name = argv[i];
+        if (name == L"--progress")
+        {
+            options.progress = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return false;
+        const std::wstring value = argv[++i];
+        if (name == L"--url")
+            url = value;
+        else if (name == L"--target")
+            target = value;
+        else if (name == L"--batch" && !ReadBatch(value, options.jobs))
+            return false;
+        else if (name == L"--retries")
+            options.retries = std::wcstol(value.c_str(), nullptr, 10);
+        else if (name == L"--timeout-ms")
+            options.timeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
+        else if (name == L"--deadline-ms")
+            options.deadlineMs = std::wcstoull(value.c_str(), nullptr, 10);
+        else if (name == L"--parallel")
+            options.parallel = std::wcstoul(value.c_str(), nullptr, 10);
+        else if (name != L"--batch")
+            return false;
+    }
+    if (!url.empty() && !target.empty())
+    {
+        Job job;
+        job.url = url;
+        job.target = target;
+        options.jobs.push_back(std::move(job));
+    }
+    if (options.parallel == 0)
+        options.parallel = 1;
+    return !options.jobs.empty();
+}
+
+// Polls one running job; true once it ended (and was reported).
+bool Poll(Job& job, size_t index, const Options& options, size_t& finished, size_t& failed)
+{
+    const DownloadStatus status = job.download->GetStatus();
+    const std::string id = std::to_string(index);
+    if (status.finished)
+    {
+        PrintLine("finished " + id + " " + std::to_string(status.downloadSize));
+        ++finished;
+        return true;
+    }
+    if (status.failed)
+    {
+        const std::wstring text = status.exception ? status.exception->GetDescription() : L"(no exception)";
+        PrintLine("failed " + id + " " + OneLine(text));
+        ++failed;
+        return true;
+    }
+    if (options.progress && status.bytesDone != job.lastBytes)
+    {
+        job.lastBytes = status.bytesDone;
+        PrintLine("progress " + id + " " + std::to_string(status.bytesDone) + " " +
+                  std::to_string(status.downloadSize) + " " + std::to_string(status.streamCount));
+    }
+    return false;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Options options;
+    if (!ParseArguments(argc, argv, options))
+    {
+        PrintLine("usage: DownloadDriver --url URL --target PATH | --batch LIST [--parallel N] [--retries N] "
+                  "[--timeout-ms N] [--deadline-ms N] [--progress]");
+        return 2;
+    }
+
+    const ULONGLONG start = ::GetTickCount64();
+    size_t finished = 0;
+    size_t failed = 0;
+    size_t next = 0;
+    size_t running = 0;
+    bool hung = false;
+    while (finished + failed < options.jobs.size())
+    {
+        while (running < options.parallel && next < options.jobs.size())
+        {
+            Job& job = options.jobs[next];
+            try
+            {
+                job.download = CRefPtr<CHTTPDownload>(new CHTTPDownload(
+                    kUserAgent, job.url, job.target, nullptr, nullptr, options.retries, options.timeoutMs));
+            }
+            catch (const CException& e)
+            {
+                PrintLine("failed " + std::to_string(next) + " " + OneLine(e.GetDescription()));
+                return 3;
+            }
+            job.started = true;
+            PrintLine("started " + std::to_string(next));
+            ++next;
+            ++running;
+        }
+        for (size_t i = 0; i < options.jobs.size(); ++i)
+        {
+            Job& job = options.jobs[i];
+            if (!job.started || job.ended)
+                continue;
+            if (Poll(job, i, options, finished, failed))
+            {
+                job.ended = true;
+                job.download.Reset(); // joins its threads; a failed one deletes its files
+                --running;
+            }
+        }
+        if (options.deadlineMs != 0 && ::GetTickCount64() - start > options.deadlineMs)
+        {
+            for (size_t i = 0; i < options.jobs.size(); ++i)
+                if (options.jobs[i].started && !options.jobs[i].ended)
+                    PrintLine("hung " + std::to_string(i));
+            hung = true;
+            break;
+        }
+        ::Sleep(kPollMs);
+    }
+
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters)))
+        PrintLine("peak-memory " + std::to_string(counters.PeakWorkingSetSize));
+    PrintLine("elapsed-ms " + std::to_string(::GetTickCount64() - start));
+    PrintLine("done " + std::to_string(finished) + " " + std::to_string(failed));
+    if (hung)
+    {
+        // Leave without joining the threads that did not end: the test wants the verdict, not a wait.
+        std::fflush(stdout);
+        ::ExitProcess(4);
+    }
+    return failed == 0 ? 0 : 1;
+}

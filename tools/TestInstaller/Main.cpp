@@ -1,0 +1,101 @@
+// A stand-in installer for the tests (signed by the tests with the test PKI), and, when copied under the
+// client's name "PlayDock-ov.exe", a stand-in client.
+//
+// Every start appends one line "<role>\t<pid>\t<command line>" (UTF-8) to
+// %ProgramData%\OrvaneTest\invocations.txt, so tests can assert who was started and how.
+// As installer it reads %ProgramData%\OrvaneTest\installer.ini, section [installer]:
+//   Steps=4       progress steps written to HKLM\Software\Orvane\InstallerStatus "Install"
+//   StepMs=150    pause after each step
+//   ExitCode=0    its exit code
+//   SignalPark=1  set Global\OVPARKEXEC at the end, so the parking program restarts the client
+#include "System/KnownFolders.h"
+#include "System/Platform.h"
+#include "System/String/AnsiWide.h"
+#include "System/Win32/HandleHolder.h"
+
+#include <cstdio>
+#include <string>
+
+using OV::System::Win32::CHandleHolder;
+
+namespace
+{
+
+std::wstring TestFolder()
+{
+    const std::wstring folder = OV::System::GetProgramDataFolder() + L"\\OrvaneTest";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+void Record(const std::wstring& role)
+{
+    const std::wstring line =
+        role + L"\t" + std::to_wstring(::GetCurrentProcessId()) + L"\t" + ::GetCommandLineW() + L"\n";
+    // Several processes may record at once: append under a named mutex.
+    CHandleHolder mutex(::CreateMutexW(nullptr, FALSE, L"OrvaneTestInvocations"));
+    ::WaitForSingleObject(mutex.Get(), 5000);
+    if (FILE* file = ::_wfopen((TestFolder() + L"\\invocations.txt").c_str(), L"ab"))
+    {
+        const std::string text = OV::Utf16ToUtf8(line);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+    ::ReleaseMutex(mutex.Get());
+}
+
+void WriteProgress(const std::wstring& text)
+{
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Orvane\\InstallerStatus", 0, nullptr, 0,
+                          KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    ::RegSetValueExW(key, L"Install", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+int RunAsInstaller()
+{
+    const std::wstring ini = TestFolder() + L"\\installer.ini";
+    const int steps = static_cast<int>(::GetPrivateProfileIntW(L"installer", L"Steps", 4, ini.c_str()));
+    const DWORD stepMs = ::GetPrivateProfileIntW(L"installer", L"StepMs", 150, ini.c_str());
+    wchar_t exitCodeText[32] = {};
+    ::GetPrivateProfileStringW(L"installer", L"ExitCode", L"0", exitCodeText, 32, ini.c_str());
+    const DWORD exitCode = static_cast<DWORD>(std::wcstoul(exitCodeText, nullptr, 0));
+    const bool signalPark = ::GetPrivateProfileIntW(L"installer", L"SignalPark", 1, ini.c_str()) != 0;
+
+    for (int step = 0; step <= steps; ++step)
+    {
+        wchar_t percent[32] = {};
+        std::swprintf(percent, 32, L"%.1f", steps > 0 ? 100.0 * step / steps : 100.0);
+        WriteProgress(percent);
+        ::Sleep(stepMs);
+    }
+    if (signalPark)
+    {
+        CHandleHolder execute(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\OVPARKEXEC"));
+        if (execute)
+            ::SetEvent(execute.Get());
+    }
+    return static_cast<int>(exitCode);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    wchar_t module[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring name = module;
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    for (wchar_t& c : name)
+        c = static_cast<wchar_t>(::towlower(c));
+    if (name == L"playdock-ov.exe")
+    {
+        Record(L"client");
+        return 0;
+    }
+    Record(L"installer");
+    return RunAsInstaller();
+}
