@@ -285,7 +285,8 @@ std::int32_t UpdateRun()
         // The set-up has no outcome event of its own: end in order.
         return FailureMainException;
     }
-    ::OutputDebugStringW((L"Updater " + DescribeOptions(options) + L"\n").c_str());
+    for (const std::wstring& line : DescribeOptions(options))
+        ::OutputDebugStringW((L"Updater option " + line + L"\n").c_str());
 
     DecisionEvents events;
     std::int32_t result = Success;
