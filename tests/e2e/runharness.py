@@ -12,10 +12,11 @@ Everything it set up is taken down again when the test ends.
 
 from __future__ import annotations
 
+import errno
 import hashlib
 import json
 import os
-import re
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -27,6 +28,8 @@ from pathlib import Path
 from typing import Callable, Dict, List, Optional
 
 import pki
+from analytics_support import (consent_cookie, dump_queue, host_port, queue_path, remove_queue, settings_file,
+                               write_cookies)
 from handoff import TEST_INSTALLER, clear_invocations, invocations, test_installer_folder
 from messageboxes import ANSWER_TOOL, AnsweredBox
 from testservers import Answer, FileServer, Ga4Sink, UpdateService
@@ -35,7 +38,6 @@ from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_window
 
 UPDATER = BUILD / "Updater.exe"
 EVENT_PROBE = BUILD / "tools" / "EventProbe" / "EventProbe.exe"
-CMAKE_CACHE = BUILD / "CMakeCache.txt"
 
 DEBUGGING_KEY = r"HKEY_LOCAL_MACHINE\Software\Orvane\Debugging"
 INSTALLER_STATUS_KEY = r"HKEY_LOCAL_MACHINE\Software\Orvane\InstallerStatus"
@@ -43,37 +45,12 @@ ROOT_STORE_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\SystemCertificates\Root
 
 # The window would only slow the runs down: it stays hidden unless a test asks for it.
 DEFAULT_DEBUGGING = {"UseTestEnvironment": 1, "UpdaterPauseBeforeDialogMs": 600000, "UpdaterMinDialogShowTimeMs": 0}
-# Consent to every cookie category: groups C0001 to C0003 on.
-FULL_CONSENT = "isGpcEnabled=0&datestamp=Mon+Jan+05+2026&version=202401.1.0&groups=C0001%3A1%2CC0002%3A1%2CC0003%3A1"
+FULL_CONSENT = consent_cookie(C0001=1, C0002=1, C0003=1)  # every cookie category
 
 RUN_SECONDS = 60  # a run that takes longer has hung
 DEFAULT_PRODUCT = "TesselAGGamesApp"  # the run's product without "/product="
 TEST_PRODUCT = object()  # stands for the harness's own product in `start`
 SERVER_LIFETIME = 1800
-
-
-# --- configuration of the test build ------------------------------------------------------------------
-
-def cmake_cache_value(name: str) -> Optional[str]:
-    """A cache variable of the x64 build, None when the build does not define it."""
-    if not CMAKE_CACHE.exists():
-        return None
-    for line in CMAKE_CACHE.read_text(errors="replace").splitlines():
-        key, sep, value = line.partition("=")
-        if sep and key.split(":", 1)[0] == name:
-            return value
-    return None
-
-
-def loopback_port(variable: str) -> int:
-    """The port of a host that the test build names as 127.0.0.1:<port> in a CMake cache variable."""
-    value = cmake_cache_value(variable)
-    if value is None:
-        raise LookupError(f"{variable} is not set in {CMAKE_CACHE}: configure with the mingw-x64 preset")
-    match = re.fullmatch(r"127\.0\.0\.1:(\d+)", value)
-    if not match:
-        raise LookupError(f"{variable} is {value!r}; the test build must name a 127.0.0.1:<port> host")
-    return int(match.group(1))
 
 
 # --- files and registry of the prefix -------------------------------------------------------------------
@@ -84,14 +61,6 @@ def download_folder(product: str) -> Path:
 
 def run_log_path(product: str) -> Path:
     return roaming_appdata() / "Orvane" / "Orvane Games" / "App" / "Update" / f"{product}_Update.log"
-
-
-def settings_file() -> Path:
-    return roaming_appdata() / "Orvane" / "Orvane Games" / "App" / "Settings" / "GamesApp.ini"
-
-
-def analytics_queue_file() -> Path:
-    return roaming_appdata() / "Orvane" / "Analytics" / "OVAnalyticsForGA4.dat"
 
 
 def _reg_text(value) -> str:
@@ -226,7 +195,8 @@ class UpdaterRun:
     elapsed_s: float
     events: Optional[List[str]]  # decision events set, in order (None: not watched)
     box: Optional[AnsweredBox]  # the message box shown and answered (None: none, or not watched)
-    hits: Optional[List[Dict[str, str]]]  # decoded parameters of each GA4 hit received during the run
+    hits: List[Dict[str, str]]  # decoded parameters of each GA4 hit the sink received during the run
+    queued: List[Dict[str, str]]  # the same of each event the run queued that is still waiting to be sent
     queries: list  # RequestRecords of the update service's queries
     file_requests: list  # RequestRecords of both file servers, in arrival order
     download_folder: Path
@@ -237,15 +207,19 @@ class UpdaterRun:
     stdout: str = ""
 
     @property
+    def reported(self) -> List[Dict[str, str]]:
+        """Every event the run reported, in order: those sent, then those still queued. (An event queued
+        while the upload thread ends its idle second is left for the next process to send.)"""
+        return self.hits + self.queued
+
+    @property
     def results(self) -> List[Optional[str]]:
-        """The "ep.result" of each hit, in order."""
-        if self.hits is None:
-            raise LookupError("no GA4 sink ran: the test build names no collection port (OV_GA4_COLLECT_HOST)")
-        return [hit.get("ep.result") for hit in self.hits]
+        """The "ep.result" of each event the run reported, in order."""
+        return [event.get("ep.result") for event in self.reported]
 
     def describe(self) -> str:
         return (f"run {self.command_line!r}: exit {self.exit_code}, timed out {self.timed_out}, "
-                f"events {self.events}, box {self.box}, hits {self.hits}, files {sorted(self.download_files)}, "
+                f"events {self.events}, box {self.box}, hits {self.hits}, queued {self.queued}, files {sorted(self.download_files)}, "
                 f"{len(self.queries)} queries, {len(self.file_requests)} file requests, "
                 f"{self.elapsed_s:.1f} s; log: {self.log_text[-1500:]!r}")
 
@@ -327,6 +301,20 @@ def _processes_with_tag(tag: str, image: str) -> List[int]:
 
 
 _SIGNED: Dict[tuple, bytes] = {}
+FIXED_PORT_WAIT_S = 600  # other test sessions of this machine use the same fixed ports in turn
+
+
+def _on_fixed_port(make):
+    """Starts a server on a port the test build has compiled in, waiting while another test session of
+    the machine holds that port."""
+    deadline = time.monotonic() + FIXED_PORT_WAIT_S
+    while True:
+        try:
+            return make()
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                raise
+        time.sleep(0.5)
 
 
 # --- the harness -----------------------------------------------------------------------------------------
@@ -357,8 +345,6 @@ class UpdaterHarness:
         self._registry_keys: List[str] = []
         self._settings_backup: Optional[bytes] = None
         self._servers = []
-        self.service: Optional[UpdateService] = None
-        self.sink: Optional[Ga4Sink] = None
         try:
             self._start_servers()
             self.set_debugging(DEFAULT_DEBUGGING)
@@ -373,13 +359,10 @@ class UpdaterHarness:
     def _start_servers(self) -> None:
         self.files = self._serve(FileServer(lifetime=SERVER_LIFETIME))
         self.files_tls = self._serve(FileServer(tls=self.tls.server, lifetime=SERVER_LIFETIME))
-        # The service and the sink are only there when the build names their ports.
-        if cmake_cache_value("OV_TEST_SERVICE_HOST") is not None:
-            self.service = self._serve(UpdateService(port=loopback_port("OV_TEST_SERVICE_HOST"),
-                                                     tls=self.tls.server, lifetime=SERVER_LIFETIME))
-        if cmake_cache_value("OV_GA4_COLLECT_HOST") is not None:
-            self.sink = self._serve(Ga4Sink(port=loopback_port("OV_GA4_COLLECT_HOST"), tls=self.tls.server,
-                                            lifetime=SERVER_LIFETIME))
+        self.service = self._serve(_on_fixed_port(lambda: UpdateService(
+            port=host_port("OV_TEST_SERVICE_HOST"), tls=self.tls.server, lifetime=SERVER_LIFETIME)))
+        self.sink = self._serve(_on_fixed_port(lambda: Ga4Sink(
+            port=host_port("OV_GA4_COLLECT_HOST"), tls=self.tls.server, lifetime=SERVER_LIFETIME)))
 
     def _serve(self, server):
         self._servers.append(server)
@@ -402,11 +385,7 @@ class UpdaterHarness:
         clear_invocations()
 
     def _clean_product_state(self) -> None:
-        for folder in (download_folder(self.product),):
-            if folder.is_dir():
-                for item in folder.iterdir():
-                    item.unlink()
-                folder.rmdir()
+        shutil.rmtree(download_folder(self.product), ignore_errors=True)
         run_log_path(self.product).unlink(missing_ok=True)
 
     # what the run finds in the prefix
@@ -429,9 +408,8 @@ class UpdaterHarness:
             self._settings_backup = path.read_bytes()
         if consent_cookie is None:
             path.unlink(missing_ok=True)
-            return
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(f"[cookies]\r\nOptanonConsent={consent_cookie}\r\n".encode("ascii"))
+        else:
+            write_cookies(consent=consent_cookie)
 
     def set_test_installer(self, *, steps: int = 4, step_ms: int = 150, exit_code: int = 0,
                            signal_park: bool = True) -> None:
@@ -483,13 +461,8 @@ class UpdaterHarness:
     def offer(self, installer: Installer, *, size=None, hash=None, **answer) -> None:
         """Makes the service offer this installer for every query, with its true size and hash unless
         others are given."""
-        self.require_service().set_answers(Answer.offer(installer.url, installer.hash if hash is None else hash,
+        self.service.set_answers(Answer.offer(installer.url, installer.hash if hash is None else hash,
                                                         installer.size if size is None else size, **answer))
-
-    def require_service(self) -> UpdateService:
-        if self.service is None:
-            raise LookupError("the test build names no update-service port (OV_TEST_SERVICE_HOST)")
-        return self.service
 
     # runs
     def command_line(self, arguments, product) -> str:
@@ -508,7 +481,7 @@ class UpdaterHarness:
             product = self.product
         command_line = raw if raw is not None else self.command_line(arguments, product)
         run_log_path(product if product is not None else DEFAULT_PRODUCT).unlink(missing_ok=True)
-        analytics_queue_file().unlink(missing_ok=True)
+        remove_queue()
         return RunningUpdater(self, command_line, product, watch_events, answer_box, timeout_s, env, debug_output)
 
     def run(self, *arguments: str, during: Optional[Callable[[RunningUpdater], None]] = None,
@@ -525,17 +498,10 @@ class UpdaterHarness:
         return {name: len(server.log) for name, server in self._named_servers().items()}
 
     def _named_servers(self) -> dict:
-        servers = {"files": self.files, "files_tls": self.files_tls}
-        if self.service is not None:
-            servers["service"] = self.service
-        if self.sink is not None:
-            servers["sink"] = self.sink
-        return servers
+        return {"files": self.files, "files_tls": self.files_tls, "service": self.service, "sink": self.sink}
 
     def _since(self, name: str, marks: dict) -> list:
-        server = self._named_servers().get(name)
-        if server is None:
-            return []
+        server = self._named_servers()[name]
         # Answers still going out when the process ended are finished by the server within moments.
         deadline = time.monotonic() + 5
         while any(r.finished is None for r in server.log.records()[marks[name]:]) and time.monotonic() < deadline:
@@ -553,7 +519,8 @@ class UpdaterHarness:
         return UpdaterRun(
             command_line=running.command_line, product=running.product, exit_code=result.exit_code,
             timed_out=result.timed_out, killed=running.killed, elapsed_s=elapsed, events=events, box=box,
-            hits=[dict(r.params) for r in sink_records] if self.sink is not None else None, queries=service_records, file_requests=file_records,
+            hits=[dict(r.params) for r in sink_records],
+            queued=[dict(r.params) for r in dump_queue().records] if queue_path().exists() else [], queries=service_records, file_requests=file_records,
             download_folder=folder, download_files=files, log_path=log_path,
             log_text=log_path.read_bytes().decode("utf-8", "replace") if log_path.exists() else "",
             debug_lines=result.debug_lines, stdout=result.stdout)

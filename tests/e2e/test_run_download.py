@@ -7,7 +7,7 @@ import re
 import pytest
 
 from runharness import INSTALLER_STATUS_KEY, query_registry_value
-from winehost import user_folder
+from winehost import roaming_appdata
 from testservers import faults as F
 
 MULTI_STREAM_AGENT = "Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93; CDA 6.0)"
@@ -24,9 +24,24 @@ def by_attempt(multi, single):
     return lambda record: multi if record.header("User-Agent") == MULTI_STREAM_AGENT else single
 
 
-# The multi-stream engine fails outright, and fast, on an answer that announces more than it sends: its
-# single-stream restarts meet the same answer until the engine runs out of restarts.
-MULTI_STREAM_FAILS = F.lying_length(1000)
+def make_stream_state_unwritable(updater, name="setup.exe"):
+    """A folder where the engine's first stream state file goes (the clean-up at the start removes plain
+    files only): the engine fails outright, at its first write of that file, and the attempt returns
+    without a file to check."""
+    (updater.download_folder() / f"{name}.0").mkdir(parents=True)
+
+
+def files_under(folder):
+    return {p for p in folder.rglob("*") if p.is_file()}
+
+
+def written_outside_the_program_folders(before, run):
+    """Files the run added under the roaming application data outside its download folder, its log, the
+    analytics queue and the visitor id."""
+    own = [run.download_folder, run.log_path.parent, roaming_appdata() / "Orvane" / "Analytics",
+           roaming_appdata() / "Orvane" / "Logs"]
+    return [p for p in files_under(roaming_appdata()) - before
+            if not any(folder in p.parents for folder in own) and p.name != "Orvane.ini"]
 
 
 @pytest.mark.parametrize("signer, size_delta, wrong_hash, texts", [
@@ -62,7 +77,7 @@ def test_download_folder_is_cleaned_at_start(updater):
         (folder / name).write_bytes(b"left by an earlier run")
     (folder / "sub").mkdir()
     (folder / "sub" / "kept.txt").write_bytes(b"not a file of the folder itself")
-    updater.require_service().set_answers({})
+    updater.service.set_answers({})
     run = updater.run()
     assert run.exit_code == 3, run.describe()
     assert run.download_files == {}
@@ -85,21 +100,22 @@ def test_old_target_that_cannot_be_deleted_ends_with_1025(updater):
 def test_both_downloads_failing_end_with_1027(updater):
     installer = updater.host("/dl/setup.exe", updater.signed_installer())
     updater.offer(installer)
-    updater.files.set_faults(by_attempt(MULTI_STREAM_FAILS, F.error(404)))
+    make_stream_state_unwritable(updater)
+    updater.files.set_faults(by_attempt(None, F.error(404)))
     run = updater.run()
     assert run.exit_code == 1027, run.describe()
     assert run.events == ["UpdateNo"]
     assert run.results == ["FailureGetEXEDownloadIsOk"]  # no check ran: nothing was downloaded
-    assert attempts(run)[0] == "multi" and attempts(run)[-1] == "single"
-    assert run.download_files == {}
+    assert attempts(run) == ["multi", "single"]
 
 
 @pytest.mark.parametrize("present", [True, False], ids=["value-present", "value-absent"])
 def test_registry_progress_only_into_an_existing_download_value(updater, present):
     installer = updater.host("/dl/setup.exe", updater.signed_installer())
-    updater.offer(installer, hash="0" * 64)  # both attempts download the whole file, then fail the hash
+    updater.offer(installer)
     updater.set_registry(INSTALLER_STATUS_KEY, {"Download": "waiting"} if present else {"Other": "x"})
-    updater.files.set_faults(F.throttle(installer.size / 3))  # about three seconds per attempt
+    if present:
+        updater.files.set_faults(F.throttle(installer.size / 3))  # about three seconds to sample
     seen = []
 
     def sample(running):
@@ -107,8 +123,8 @@ def test_registry_progress_only_into_an_existing_download_value(updater, present
         if value is not None and (not seen or seen[-1] != value):
             seen.append(value)
 
-    run = updater.run("/emitdownloadprogress", during=sample)
-    assert run.exit_code == 260, run.describe()
+    run = updater.run("/emitdownloadprogress", *updater.handoff_arguments(), during=sample)
+    assert run.exit_code == 0, run.describe()
     final = query_registry_value(INSTALLER_STATUS_KEY, "Download")
     if not present:
         assert final is None and seen == []
@@ -118,6 +134,7 @@ def test_registry_progress_only_into_an_existing_download_value(updater, present
     assert progress, f"no progress seen in {seen}"
     assert all(re.fullmatch(r"\d{1,3}\.\d{6}", v) for v in progress), seen
     assert any(0 < float(v) < 100 for v in progress), seen
+    assert [float(v) for v in progress] == sorted(float(v) for v in progress), seen
 
 
 def test_first_attempt_failing_its_hash_and_second_succeeding(updater):
@@ -137,11 +154,23 @@ def test_first_attempt_failing_its_hash_and_second_succeeding(updater):
 def test_multi_stream_failing_outright_is_followed_by_the_plain_request_without_a_check_event(updater):
     installer = updater.host("/dl/setup.exe", updater.signed_installer())
     updater.offer(installer)
-    updater.files.set_faults(by_attempt(MULTI_STREAM_FAILS, None))
+    make_stream_state_unwritable(updater)
     run = updater.run(*updater.handoff_arguments())
     assert run.exit_code == 0, run.describe()
     assert run.results == ["Succeeded"], run.describe()
-    assert attempts(run)[0] == "multi" and attempts(run)[-1] == "single"
+    assert attempts(run) == ["multi", "single"]
+    assert run.download_files["setup.exe"] == installer.data
+
+
+def test_multi_stream_engine_that_cannot_start_is_reported_and_the_plain_request_follows(updater):
+    installer = updater.host("/dl/setup.exe", updater.signed_installer())
+    updater.offer(installer)
+    # The engine writes its download state file before it fetches anything.
+    (updater.download_folder() / "setup.exe.downloadstate").mkdir(parents=True)
+    run = updater.run(*updater.handoff_arguments())
+    assert run.exit_code == 0, run.describe()
+    assert run.results == ["MultiStreamDownloadCException", "Succeeded"], run.describe()
+    assert attempts(run) == ["single"]
     assert run.download_files["setup.exe"] == installer.data
 
 
@@ -174,12 +203,11 @@ def test_announced_hash_is_compared_without_case(updater):
     ("/dl/\\..\\..\\..\\escaped.exe", "/dl/%5C..%5C..%5C..%5Cescaped.exe", "escaped.exe"),
 ], ids=["query", "escaped-blank", "stray-percent-at-end", "percent-not-hex", "backslash-traversal"])
 def test_installer_file_name_comes_from_the_last_segment_of_the_decoded_address(updater, served, address, name):
+    before = files_under(roaming_appdata())
     installer = updater.host(served, updater.signed_installer())
-    updater.require_service().set_answers(
+    updater.service.set_answers(
         {"url": updater.files.url(address), "hash": installer.hash, "size": installer.size})
     run = updater.run(*updater.handoff_arguments())
     assert run.exit_code == 0, run.describe()
     assert run.download_files[name] == installer.data
-    # Nothing was written outside the download folder under that name (or its pieces).
-    strays = [p for p in user_folder().rglob(f"*{name[-8:]}*") if p.parent != run.download_folder]
-    assert strays == []
+    assert written_outside_the_program_folders(before, run) == []

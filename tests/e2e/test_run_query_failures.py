@@ -13,12 +13,13 @@ from testservers import Answer, faults as F
     (Answer({"url": "x"}, content_length="omit"), 771, "FailureGetURLBadLen"),
     (Answer({"url": "x"}, chunked=True), 771, "FailureGetURLBadLen"),
     (Answer(fault=F.hangup()), 772, "FailureGetURLNoResp"),
-    (Answer(fault=F.raw(b"garbage\r\n\r\n")), 772, "FailureGetURLNoResp"),
+    # WinInet takes an answer without a status line for a body without headers (HTTP/0.9).
+    (Answer(fault=F.raw(b"garbage\r\n\r\n")), 771, "FailureGetURLBadLen"),
     ('{"url": "http://127.0.0.1/x.exe", ', 773, "FailureParseURLResponse"),
     (Answer(b"\xff\xfe<html>", content_type="text/html"), 773, "FailureParseURLResponse"),
 ], ids=["no-length", "chunked", "hangup", "garbage-status-line", "cut-json", "not-json"])
 def test_query_failure_ends_the_run_with_its_code(updater, answer, code, name):
-    updater.require_service().set_answers(answer)
+    updater.service.set_answers(answer)
     run = updater.run()
     assert run.exit_code == code, run.describe()
     assert run.events == ["UpdateNo"]
@@ -27,7 +28,7 @@ def test_query_failure_ends_the_run_with_its_code(updater, answer, code, name):
 
 
 def test_query_without_any_service_ends_with_772(updater):
-    updater.require_service().stop()  # the port refuses connections
+    updater.service.stop()  # the port refuses connections
     run = updater.run()
     assert run.exit_code == 772, run.describe()
     assert run.events == ["UpdateNo"]
@@ -35,7 +36,7 @@ def test_query_without_any_service_ends_with_772(updater):
 
 
 def test_query_that_is_never_answered_ends_with_770_after_ten_seconds(updater):
-    updater.require_service().set_answers(Answer.never())
+    updater.service.set_answers(Answer.never())
     started = time.monotonic()
     run = updater.run()
     assert run.exit_code == 770, run.describe()

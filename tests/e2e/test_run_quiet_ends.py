@@ -17,7 +17,7 @@ def test_empty_product_ends_with_257_after_opening_its_log(updater):
     assert run.log_path.name == "_Update.log" and run.log_path.exists()
     assert run.events == []  # the product check comes before the events exist
     assert run.results == ["FailureMainCommandLine"], run.describe()
-    hit = run.hits[0]
+    hit = run.reported[0]
     assert (hit["en"], hit["ep.app_name"], hit["ep.app_version"]) == ("Update", "Updater", "1.1.1.93")
     assert run.queries == []
 
@@ -36,7 +36,7 @@ def test_second_run_for_the_same_product_and_start_ends_with_258(updater, holder
             release.wait(20)  # the holder's query stays open until the others have run
         return {}
 
-    updater.require_service().set_answers(answer)
+    updater.service.set_answers(answer)
     kind = (lambda with_from: [f"/from={CLIENT}"] if with_from else [])
     holder = updater.start(*kind(holder_from))
     try:
@@ -51,7 +51,7 @@ def test_second_run_for_the_same_product_and_start_ends_with_258(updater, holder
     assert second.results == ["FailureMainMutex"], second.describe()
     assert second.queries == []
     assert other.exit_code == 3, other.describe()
-    assert other.hits == [] and len(other.queries) == 1
+    assert other.results == [] and len(other.queries) == 1
     assert first.exit_code == 3, first.describe()
     # The holder's probe saw every decision of the product: the other run's and its own, none of the second.
     assert first.events == ["UpdateNo", "UpdateNo"], first.describe()
@@ -62,7 +62,7 @@ def test_offline_with_from_ends_silently_with_2(updater):
     assert run.exit_code == 2, run.describe()
     assert run.events == ["UpdateNo"]
     assert run.box is None
-    assert run.hits == [] and run.queries == []
+    assert run.results == [] and run.queries == []
 
 
 @pytest.mark.parametrize("answer", [
@@ -72,11 +72,11 @@ def test_offline_with_from_ends_silently_with_2(updater):
     Answer({"version": "9.9.9.9"}, status=500),
 ], ids=["empty-object", "empty-url", "url-not-text", "status-500"])
 def test_nothing_offered_ends_with_3(updater, answer):
-    updater.require_service().set_answers(answer)
+    updater.service.set_answers(answer)
     run = updater.run()
     assert run.exit_code == 3, run.describe()
     assert run.events == ["UpdateNo"]
-    assert run.hits == [] and run.file_requests == []
+    assert run.results == [] and run.file_requests == []
     [query] = run.queries
     assert query.keys == ["productName", "version", "channel", "dp", "os", "uid", "c"]
     assert (query.param("productName"), query.param("version"), query.param("channel"), query.param("dp")) == (
