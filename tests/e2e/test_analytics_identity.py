@@ -109,8 +109,19 @@ def test_consent_without_settings_file_allows_only_category_zero():
             settings.write_bytes(saved)
 
 
-def test_visitor_id_is_created_once_and_kept_in_orvane_ini():
+@pytest.fixture
+def saved_visitor_file():
     path = visitor_file()
+    saved = path.read_bytes() if path.exists() else None
+    yield path
+    if saved is None:
+        path.unlink(missing_ok=True)
+    else:
+        path.write_bytes(saved)
+
+
+def test_visitor_id_is_created_once_and_kept_in_orvane_ini(saved_visitor_file):
+    path = saved_visitor_file
     path.unlink(missing_ok=True)
 
     first = driver("visitor-id").values["visitor-id"]
