@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace OV::System::Net
+{
+
+// The parts of an absolute http(s) address, as the web request sends them.
+struct Url
+{
+    std::string scheme;     // lower-cased; empty when the text names none
+    std::string host;       // lower-cased
+    std::uint32_t port = 0; // 80 for http, 443 for https when the text gives none
+    std::string portText;   // the port in decimal
+    std::string path;       // runs of "/" collapsed into one; "/" when the text has no path
+    std::string query;      // text after "?", without it
+    std::string fragment;   // text after "#", without it
+
+    // Splits the text. Whichever of "?" and "#" comes first after the path takes the whole rest of
+    // the text. Raises CException for a port that is not a number from 1 to 65535.
+    static Url Parse(const std::string& text);
+
+    // What the request line names: the path, then "?" and the query when there is one.
+    std::string GetObjectName() const;
+};
+
+} // namespace OV::System::Net
