@@ -2,6 +2,7 @@
 #include "System/Net/MultiStreamDownload/ProgressFile.h"
 #include "System/Win32/HandleHolder.h"
 #include "System/Win32/Thread.h"
+#include "CatchException.h"
 #include "TestSupport.h"
 
 #include <chrono>
@@ -198,7 +199,7 @@ TEST(DownloadStateFileLocked, OpenIsRetriedTenTimesThenReadFailsAndWriteThrows)
     EXPECT_LT(readMs, 5000);
 
     start = std::chrono::steady_clock::now();
-    const auto thrown = OvTest::CatchException([&] { DownloadProgress(target, 1, 5).Write(); });
+    const auto thrown = OV::Tests::CatchException([&] { DownloadProgress(target, 1, 5).Write(); });
     ASSERT_TRUE(thrown.has_value());
     EXPECT_GE(MillisecondsSince(start), 600);
     EXPECT_EQ(L"File open failed;  " + target + L"; Version=2; ThreadsUsed=1", thrown->GetMessageText());
@@ -219,7 +220,7 @@ TEST(DownloadStateFileLocked, StopRequestCutsTheStreamRecordRetriesShort)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(StreamProgress(target, 0).Read(owner));
     const auto thrown =
-        OvTest::CatchException([&] { StreamProgress(target, 0, 1, 5, "UNKNOWN", 1).Write(owner); });
+        OV::Tests::CatchException([&] { StreamProgress(target, 0, 1, 5, "UNKNOWN", 1).Write(owner); });
     EXPECT_LT(MillisecondsSince(start), 400);
     ASSERT_TRUE(thrown.has_value());
     EXPECT_EQ(0u, thrown->GetMessageText().find(L"File open failed;  "));

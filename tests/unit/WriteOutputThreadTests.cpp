@@ -3,6 +3,7 @@
 #include "System/RefPtr.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
+#include "CatchException.h"
 #include "TestSupport.h"
 
 #include <chrono>
@@ -131,7 +132,7 @@ TEST(WriteOutputThread, CacheFileThatCannotBeOpenedFailsTheFirstBuffer)
     const std::wstring target = folder.File(L"setup.exe");
     std::filesystem::create_directory(target + L".cache"); // a folder where the cache file should be
 
-    const auto thrown = OvTest::CatchException(
+    const auto thrown = OV::Tests::CatchException(
         [&]
         {
             auto writer = MakeRef<CWriteOutputThread>(target, 0u, 0u, 2u, kBlock, 10u, 0u, 1u, "UNKNOWN");
@@ -162,7 +163,7 @@ TEST(WriteOutputThread, StateFileThatCannotBeWrittenFailsTheProducerWithinItsWai
     std::memset(writer->GetBuffer(1), 'a', kBlock);
     writer->QueueBuffer(1, kBlock);
     const auto start = std::chrono::steady_clock::now();
-    const auto thrown = OvTest::CatchException([&] { writer->GetBuffer(1); });
+    const auto thrown = OV::Tests::CatchException([&] { writer->GetBuffer(1); });
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
             .count();
