@@ -1,5 +1,5 @@
 #include "Analytics/AnalyticsGa4.h"
-#include "Analytics/Crc32.h"
+#include "System/Net/MultiStreamDownload/Crc32.h"
 #include "System/Exception.h"
 #include "System/Io/FilePath.h"
 #include "System/KnownFolders.h"
@@ -106,7 +106,7 @@ TEST_F(AnalyticsQueueTest, FreshQueueAfterOneEventHoldsHeaderAndOneRecord)
     EXPECT_EQ(1u, Word(bytes, 0));  // version
     EXPECT_EQ(1u, Word(bytes, 4));  // pending records
     EXPECT_EQ(20u, Word(bytes, 8)); // first pending offset
-    EXPECT_EQ(OV::Analytics::Crc32(bytes.data(), 16), Word(bytes, 16));
+    EXPECT_EQ(OV::System::Net::MultiStreamDownload::Crc32(bytes.data(), 16), Word(bytes, 16));
     EXPECT_EQ(query, std::string(bytes.begin() + 43, bytes.end()));
     EXPECT_EQ(23u + query.size(), m_Analytics->GetPendingBytes());
 }
