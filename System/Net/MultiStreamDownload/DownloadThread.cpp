@@ -70,9 +70,9 @@ void CDownloadThread::ForceClose(DWORD timeoutMs)
     if (::WaitForSingleObject(GetHandle(), timeoutMs) == WAIT_OBJECT_0)
         return;
     Win32::CCriticalSectionLock lock(m_HandleLock);
-    if (m_ReadBusy.load() && m_Internet != nullptr && !m_ForceClosed)
+    if (m_ReadBusy.load() && m_Internet.IsValid() && !m_ForceClosed)
     {
-        ::InternetCloseHandle(m_Internet);
+        m_Internet.Reset();
         m_ForceClosed = true;
     }
 }
@@ -81,14 +81,16 @@ void CDownloadThread::CloseHandles()
 {
     Win32::CCriticalSectionLock lock(m_HandleLock);
     // Children before their parent: closing a parent closes its children as well, and a child handle
-    // closed a second time could by then name a new handle of another thread.
-    if (!m_ForceClosed)
+    // closed a second time could by then name a new handle of another thread. For the same reason the
+    // children of a root that ForceClose closed are only forgotten.
+    if (m_ForceClosed)
     {
-        for (HINTERNET handle : {m_Request, m_Connection, m_Internet})
-            if (handle != nullptr)
-                ::InternetCloseHandle(handle);
+        m_Request.Release();
+        m_Connection.Release();
     }
-    m_Request = m_Connection = m_Internet = nullptr;
+    m_Request.Reset();
+    m_Connection.Reset();
+    m_Internet.Reset();
     m_ForceClosed = false;
 }
 
@@ -286,7 +288,7 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
             m_ReadBusy.store(true);
         }
         DWORD read = 0;
-        const BOOL ok = ::InternetReadFile(m_Request, buffer, size, &read);
+        const BOOL ok = ::InternetReadFile(m_Request.Get(), buffer, size, &read);
         const DWORD readError = ::GetLastError();
         m_ReadBusy.store(false);
         if (IsStopSignalled())
