@@ -22,6 +22,7 @@ constexpr std::uint32_t kBlockSize = 0x10000;
 constexpr std::uint32_t kBufferCount = 2;
 constexpr std::uint32_t kMultiStreamThreshold = 0x1400000; // 20 MiB
 constexpr DWORD kRecentDataMs = 2000;
+constexpr std::uint32_t kBlocksPerStopCheck = 16;
 
 std::atomic<std::uint64_t> g_LastDataTick{0};
 
@@ -257,10 +258,15 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
                                                               kBlockSize, m_DownloadSize, m_StreamIndex,
                                                               m_StreamCount, m_LastModified));
     bool endOfResponse = false;
+    // Looking at the stop event is a kernel call (under Wine a round trip to the server that costs a good
+    // part of a block's time): it is done after every wait and every read that did not simply deliver
+    // data, and every few blocks otherwise, so a stop is still seen within a few blocks.
+    std::uint32_t blocksSinceStopCheck = 0;
     for (std::uint32_t i = 1;; i ^= 1)
     {
-        unsigned char* buffer = writer->GetBuffer(i);
-        if (IsStopSignalled())
+        bool waited = false;
+        unsigned char* buffer = writer->GetBuffer(i, &waited);
+        if (waited && IsStopSignalled())
             break;
         DWORD size = kBlockSize;
         bool lastRead = false;
@@ -291,8 +297,13 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
         const BOOL ok = ::InternetReadFile(m_Request.Get(), buffer, size, &read);
         const DWORD readError = ::GetLastError();
         m_ReadBusy.store(false);
-        if (IsStopSignalled())
-            break;
+        const bool usual = ok && read != 0 && !lastRead && ++blocksSinceStopCheck < kBlocksPerStopCheck;
+        if (!usual)
+        {
+            blocksSinceStopCheck = 0;
+            if (IsStopSignalled())
+                break;
+        }
         if (!ok)
         {
             DWORD responseCode = 0;
