@@ -55,7 +55,14 @@ void Log(const std::wstring& line)
     }
 }
 
-// "/Name value" pairs and "/Flag" switches, compared without regard to case.
+bool TakesValue(const std::wstring& name)
+{
+    return name == L"/execute" || name == L"/launchparams" || name == L"/eventterminate" ||
+           name == L"/eventexecute";
+}
+
+// "/Name value" pairs and "/Flag" switches, names compared without regard to case. A named option always
+// takes the next argument as its value: the launch parameters themselves begin with a slash.
 std::map<std::wstring, std::wstring> ParseArguments()
 {
     std::map<std::wstring, std::wstring> options;
@@ -70,7 +77,7 @@ std::map<std::wstring, std::wstring> ParseArguments()
             continue;
         for (wchar_t& c : name)
             c = static_cast<wchar_t>(::towlower(c));
-        const bool hasValue = i + 1 < count && arguments[i + 1][0] != L'/';
+        const bool hasValue = TakesValue(name) && i + 1 < count;
         options[name] = hasValue ? arguments[++i] : L"";
     }
     ::LocalFree(arguments);
@@ -131,6 +138,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         Log(L"creating the events failed with error " + std::to_wstring(::GetLastError()));
         return 4;
     }
+    Log(L"waiting on " + terminateName + L" and " + executeName);
     const HANDLE events[] = {terminate.Get(), execute.Get()};
     switch (::WaitForMultipleObjects(2, events, FALSE, kMaximumWaitMs))
     {

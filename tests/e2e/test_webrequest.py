@@ -83,9 +83,10 @@ def assert_succeeded(result, length):
     assert result["progress-final"] == "100"
 
 
-def test_body_to_memory_with_headers_and_certificate(scheme, serve, tls_pki):
+@pytest.mark.parametrize("wait", ["poll", "stream"])
+def test_body_to_memory_with_headers_and_certificate(scheme, serve, tls_pki, wait):
     server = serve({"/files/setup.bin": DATA})
-    result = run_driver("--url", server.url("/files/setup.bin"))
+    result = run_driver("--url", server.url("/files/setup.bin"), "--wait", wait)
 
     assert_succeeded(result, len(DATA))
     assert result["body-sha256"] == DATA_SHA
@@ -297,6 +298,18 @@ def test_abort_from_another_thread_while_a_read_is_blocked(scheme, serve):
     # Under Wine the blocked read ends by the connection's time-out, never later.
     assert number(result, "abort-returned-after-ms") / 1000 <= stall_ms / 1000 + 1.0 + MARGIN_S
     assert number(result, "elapsed-ms") / 1000 <= stall_ms / 1000 + 1.0 + MARGIN_S
+
+
+def test_destroying_a_running_request_ends_its_transfer(serve):
+    server = serve({"/f.bin": DATA}, faults=[F.stall(after=100_000)])
+    stall_ms = 3000
+    result = run_driver("--url", server.url("/f.bin"), "--stall-ms", str(stall_ms), "--release-after-ms", "700")
+
+    assert result["exit"] == 0, result["stdout"]
+    assert result["complete-before-release"] == "0"
+    # The destructor returns once the worker has ended: the process then exits on its own.
+    assert number(result, "released-after-ms") / 1000 <= stall_ms / 1000 + 1.0 + MARGIN_S
+    assert result["wall_s"] <= 0.7 + stall_ms / 1000 + 1.0 + MARGIN_S + 5
 
 
 def test_progress_rises_from_1_to_99_and_reaches_100_only_at_the_end(scheme, serve):

@@ -8,10 +8,15 @@
 //   StepMs=150    pause after each step
 //   ExitCode=0    its exit code
 //   SignalPark=1  set Global\OVPARKEXEC at the end, so the parking program restarts the client
+// After each step's pause it appends "<percent written>\t<position>" to
+// %ProgramData%\OrvaneTest\progress.txt: the position of the updater's progress bar by then (-1 when no
+// updater window is there), so tests can see the installer's progress mirrored.
 #include "System/KnownFolders.h"
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -55,6 +60,57 @@ void WriteProgress(const std::wstring& text)
     ::RegCloseKey(key);
 }
 
+bool IsUpdaterWindow(HWND window)
+{
+    wchar_t className[32] = {};
+    if (::GetClassNameW(window, className, 32) == 0 || std::wstring(className) != L"#32770")
+        return false;
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    CHandleHolder process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!process || !::QueryFullProcessImageNameW(process.Get(), 0, image, &size))
+        return false;
+    std::wstring name = image;
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    for (wchar_t& c : name)
+        c = static_cast<wchar_t>(::towlower(c));
+    return name == L"updater.exe";
+}
+
+BOOL CALLBACK FindProgressBar(HWND window, LPARAM found)
+{
+    if (!IsUpdaterWindow(window))
+        return TRUE;
+    HWND bar = ::FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+    if (bar == nullptr)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = bar;
+    return FALSE;
+}
+
+// The position of the updater's progress bar (its dialog exists, shown or not), -1 when there is none.
+long UpdaterProgressPosition()
+{
+    HWND bar = nullptr;
+    ::EnumWindows(FindProgressBar, reinterpret_cast<LPARAM>(&bar));
+    DWORD_PTR position = 0;
+    if (bar == nullptr || !::SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position))
+        return -1;
+    return static_cast<long>(position);
+}
+
+void RecordProgress(const std::wstring& percent, long position)
+{
+    if (FILE* file = ::_wfopen((TestFolder() + L"\\progress.txt").c_str(), L"ab"))
+    {
+        const std::string text = OV::Utf16ToUtf8(percent + L"\t" + std::to_wstring(position) + L"\n");
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+}
+
 int RunAsInstaller()
 {
     const std::wstring ini = TestFolder() + L"\\installer.ini";
@@ -71,6 +127,7 @@ int RunAsInstaller()
         std::swprintf(percent, 32, L"%.1f", steps > 0 ? 100.0 * step / steps : 100.0);
         WriteProgress(percent);
         ::Sleep(stepMs);
+        RecordProgress(percent, UpdaterProgressPosition());
     }
     if (signalPark)
     {

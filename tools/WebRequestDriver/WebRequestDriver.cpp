@@ -10,6 +10,7 @@
 //   --user-agent V
 //   --wait poll|stream  poll IsComplete (default) or wait in GetResponseStream
 //   --abort-after-ms N  call Abort from another thread after N ms
+//   --release-after-ms N  destroy the running request after N ms (as a caller that gives up does)
 //   --progress          print the distinct progress values seen while polling
 //   --body-out PATH     also write the body kept in memory to this file
 #include "System/Exception.h"
@@ -22,6 +23,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +48,7 @@ struct Options
     long long stallMs = -2;
     long long totalMs = -2;
     long long abortAfterMs = -1;
+    long long releaseAfterMs = -1;
     std::string verb;
     std::string body;
     std::vector<std::string> headers;
@@ -115,6 +118,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             options.totalMs = std::stoll(narrow);
         else if (name == L"--abort-after-ms")
             options.abortAfterMs = std::stoll(narrow);
+        else if (name == L"--release-after-ms")
+            options.releaseAfterMs = std::stoll(narrow);
         else if (name == L"--wait")
             options.waitStream = value == L"stream";
         else if (name == L"--verb")
@@ -223,7 +228,8 @@ int Run(const Options& options)
 {
     CStopwatch total;
     total.Start();
-    CHttpWebRequest request(options.url);
+    auto owned = std::make_unique<CHttpWebRequest>(options.url);
+    CHttpWebRequest& request = *owned;
     if (!options.out.empty())
         request.SetOutputFile(options.out);
     if (options.maxLength >= 0)
@@ -246,6 +252,17 @@ int Run(const Options& options)
     request.Start();
     if (!options.nextOut.empty())
         request.SetOutputFile(options.nextOut);
+
+    if (options.releaseAfterMs >= 0)
+    {
+        ::Sleep(static_cast<DWORD>(options.releaseAfterMs));
+        Print("complete-before-release", request.IsComplete() ? 1 : 0);
+        CStopwatch releaseTimer;
+        releaseTimer.Start();
+        owned.reset();
+        Print("released-after-ms", static_cast<long long>(releaseTimer.GetElapsedMs()));
+        return 0;
+    }
 
     std::thread aborter;
     long long abortReturnedMs = -1;

@@ -17,8 +17,8 @@ def main():
     print(f"Updater.exe {COMMAND_LINE}")
     result = run_windows_program(updater, COMMAND_LINE, timeout_s=120, debug_output=True)
     for line in result.debug_lines:
-        if line.startswith("Updater "):
-            print("  " + decode_debug_text(line[len("Updater "):]))
+        if line.startswith("Updater option "):
+            print("  " + decode_debug_text(line[len("Updater option "):]))
     log = roaming_appdata() / "Orvane" / "Orvane Games" / "App" / "Update" / f"{PRODUCT}_Update.log"
     if log.exists():
         last = log.read_text("latin-1").splitlines()[-1]
