@@ -9,15 +9,19 @@ so the tests can assemble what each must receive.
 
 from __future__ import annotations
 
+import functools
 import re
 import shutil
 import subprocess
 import time
+import uuid
 from contextlib import contextmanager
 from pathlib import Path
 from typing import List, Optional, Tuple
 
-from winehost import BUILD, PREFIX, quote_argument, roaming_appdata, windows_path, wine_environment
+import runharness
+from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
+                      wine_environment)
 
 PARK = BUILD / "Park" / "Park.exe"
 ELEVATION_SERVICE = BUILD / "ElevationService" / "ElevationService.exe"
@@ -41,6 +45,19 @@ CLIENT_WINDOWS_PATH = "C:\\Program Files (x86)\\Orvane Games\\App\\PlayDock-ov.e
 CLIENT_HOST_PATH = PREFIX / "drive_c" / "Program Files (x86)" / "Orvane Games" / "App" / "PlayDock-ov.exe"
 
 PARK_START_SECONDS = 30  # a Park.exe that has not reached its wait by then has failed
+
+
+@contextmanager
+def unelevated_runs():
+    """The harness's runs in this block start Updater.exe with the limited token (tools/Launch
+    --unelevated): every Wine process is elevated otherwise, and only an unelevated run asks the elevation
+    service to start the installer."""
+    original = runharness.run_windows_program
+    runharness.run_windows_program = functools.partial(original, unelevated=True)
+    try:
+        yield
+    finally:
+        runharness.run_windows_program = original
 
 
 def installer_parameters(parking_copy: str, installer_args: str = "") -> str:
@@ -103,6 +120,21 @@ def wait_for_invocations(role: str, count: int = 1, timeout_s: float = 20) -> Li
     return invocations(role)
 
 
+def windows_path_in_prefix(host_path: Path) -> str:
+    """The C: path a program in the prefix uses for a file under the prefix's drive_c."""
+    return "C:\\" + str(Path(host_path).relative_to(PREFIX / "drive_c")).replace("/", "\\")
+
+
+def parking_copy_of(installer_command_line: str, download_folder: Path) -> str:
+    """The parking copy the installer was told about: "/park=" names it in the download folder, after a
+    doubled backslash (the folder ends with one already)."""
+    folder = re.escape(windows_path_in_prefix(download_folder))
+    match = re.search(r'/park="(' + folder + r'\\\\Park-\{[0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12}\}\.exe)"',
+                      installer_command_line)
+    assert match, installer_command_line
+    return match.group(1)
+
+
 def shell_command_line(windows_file: str, parameters: str) -> str:
     """The command line a program started by ShellExecuteExW with these parameters receives."""
     return '"' + windows_file + '" ' + parameters
@@ -158,11 +190,33 @@ def wait_until_park_waits(marker: str, timeout_s: float = PARK_START_SECONDS) ->
         time.sleep(0.05)
 
 
+def wait_for_park_line(marker: str, text: str, timeout_s: float = 20) -> str:
+    """Waits until a Park.exe started with marker in its command line logs text; that Park.exe's pid."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        for pid, line in park_log_entries(marker):
+            if line == text:
+                return pid
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"no Park.exe with {marker!r} logged {text!r}; log: {park_log_lines()[-10:]}")
+        time.sleep(0.05)
+
+
 def set_named_event(name: str) -> None:
     """Sets a named event from a process of its own (tools/ProcessHelper)."""
     done = subprocess.run(["wine", str(PROCESS_HELPER), "set-event", name], env=wine_environment(),
                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     assert done.returncode == 0, f"ProcessHelper set-event {name}: {done.returncode} {done.stdout!r}"
+
+
+def stop_waiting_parks() -> None:
+    """Ends any Park.exe still waiting on the real events (left by an earlier run), as the updater would:
+    a Park.exe with the stop parameters."""
+    marker = f"/Test{uuid.uuid4().hex}"
+    done = run_windows_program(PARK, STOP_PARAMETERS + " " + marker, timeout_s=PARK_START_SECONDS)
+    assert (done.exit_code, done.timed_out) == (0, False), done.stdout
+    if any(text.startswith("signalled ") for _, text in park_log_entries(marker)):
+        time.sleep(1)  # the signalled events live on until every waiting Park.exe has closed them
 
 
 class BackgroundProgram:
