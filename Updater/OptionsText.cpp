@@ -32,18 +32,29 @@ std::wstring Flag(bool value)
 
 } // namespace
 
-std::wstring DescribeOptions(const RunOptions& options)
+std::vector<std::wstring> DescribeOptions(const RunOptions& options)
 {
-    std::wstring channel(options.channel.begin(), options.channel.end());
-    for (wchar_t& c : channel)
-        c = static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return L"options: product=[" + Escape(options.product) + L"] dp=[" + Escape(options.dp) + L"] channel=[" +
-           Escape(channel) + L"] dev=" + Flag(options.dev) + L" locale=[" + Escape(options.locale) +
-           L"] from=[" + Escape(options.from) + L"] patchURL=[" + Escape(options.patchURL) + L"] appArgs=[" +
-           Escape(options.appArgs) + L"] prompt=" + Flag(options.prompt) + L" notify=" +
-           Flag(options.notify) + L" showProgress=" + Flag(options.showProgress) + L" parkPath=[" +
-           Escape(options.parkPath) + L"] parking=" + Flag(options.parking) + L" emitDownloadProgress=" +
-           Flag(options.emitDownloadProgress) + L" installerArgs=[" + Escape(options.installerArgs) + L"]";
+    std::wstring channel;
+    for (char c : options.channel)
+        channel += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    auto text = [](const wchar_t* name, const std::wstring& value)
+    { return std::wstring(name) + L"=[" + Escape(value) + L"]"; };
+    auto flag = [](const wchar_t* name, bool value) { return std::wstring(name) + L"=" + Flag(value); };
+    return {text(L"product", options.product),
+            text(L"dp", options.dp),
+            text(L"channel", channel),
+            flag(L"dev", options.dev),
+            text(L"locale", options.locale),
+            text(L"from", options.from),
+            text(L"patchURL", options.patchURL),
+            text(L"appArgs", options.appArgs),
+            flag(L"prompt", options.prompt),
+            flag(L"notify", options.notify),
+            flag(L"showProgress", options.showProgress),
+            text(L"parkPath", options.parkPath),
+            flag(L"parking", options.parking),
+            flag(L"emitDownloadProgress", options.emitDownloadProgress),
+            text(L"installerArgs", options.installerArgs)};
 }
 
 } // namespace OV::Updater

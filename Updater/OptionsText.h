@@ -3,12 +3,14 @@
 #include "Updater/RunOptions.h"
 
 #include <string>
+#include <vector>
 
 namespace OV::Updater
 {
 
-// One line naming every option and its value, for debug output. Characters outside printable ASCII are
-// written as \uXXXX so that the line survives any narrowing on its way to a debugger.
-std::wstring DescribeOptions(const RunOptions& options);
+// One short line per option, "name=value" with text values in brackets, for debug output. Characters
+// outside printable ASCII are written as \uXXXX so that a line survives any narrowing on its way to a
+// debugger.
+std::vector<std::wstring> DescribeOptions(const RunOptions& options);
 
 } // namespace OV::Updater

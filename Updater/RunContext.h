@@ -1,29 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace OV::Updater
 {
 
-// What the stages of a run report to analytics through the run's reporter.
-class IRunReporter
-{
-public:
-    virtual ~IRunReporter() = default;
-    virtual void ReportResult(std::uint32_t code) = 0;
-    virtual void ReportResultText(const std::wstring& text) = 0;
-    virtual void ReportSucceeded() = 0;
-};
-
-// The process-wide slot that holds the run's reporter; the download and hand-off stages reach it here.
-void SetRunReporter(std::shared_ptr<IRunReporter> reporter);
-std::shared_ptr<IRunReporter> GetRunReporter();
-// Empties the slot; the reporter ends when its last holder lets go.
-void DropRunReporter();
-
-// Reports through the slot's reporter; nothing happens when the slot is empty.
+// Reports through the run's analytics reporter in its process-wide slot; nothing happens when the slot
+// is empty (before the reporter exists, or after the run dropped it).
 void ReportResult(std::uint32_t code);
 void ReportResultText(const std::wstring& text);
 void ReportSucceeded();

@@ -1,14 +1,35 @@
 #include "Updater/UpdateRun.h"
 
 #include "System/Exception.h"
+#include "System/ExitCodeException.h"
 #include "System/Io/Directory.h"
 #include "System/Io/FilePath.h"
 #include "System/KnownFolders.h"
 #include "System/Log.h"
 #include "System/Platform.h"
+#include "System/String/AnsiWide.h"
+#include "System/SystemInfo.h"
+#include "System/Win32/Event.h"
+#include "System/Win32/HandleHolder.h"
+#include "System/Win32/RegistryKey.h"
 #include "Updater/CommandLine.h"
+#include "Updater/DownloadStage.h"
+#include "Updater/DownloadTarget.h"
+#include "Updater/InstallerChecks.h"
+#include "Updater/InstallerHandOff.h"
 #include "Updater/OptionsText.h"
+#include "Updater/RunContext.h"
 #include "Updater/RunOutcome.h"
+#include "Analytics/AnalyticsReporter.h"
+#include "Updater/Service/UpdateQuery.h"
+#include "Updater/Service/Version.h"
+#include "Updater/Ui/ProgressWindow.h"
+#include "Updater/Ui/StringTable.h"
+
+#include <objbase.h>
+
+#include <memory>
+#include <optional>
 
 namespace OV::Updater
 {
@@ -16,8 +37,24 @@ namespace OV::Updater
 namespace
 {
 
-// Set-up failures before the protected section end the run in order with this code.
-constexpr std::int32_t kFailureMainException = FailureMainException;
+using System::CExitCodeException;
+using System::Win32::CEvent;
+
+// String table ids of the run's texts.
+enum : unsigned int
+{
+    kTitle = 101,
+    kChecking = 102,
+    kDownloading = 103,
+    kApplying = 104,
+    kPrompt = 105,
+    kOffline = 106,
+    kNotify = 107,
+};
+
+const wchar_t kEventPrefix[] = L"{FCBD3DBA-DB17-4EC5-999E-5CF45A722924}";
+const wchar_t kDenyPrefix[] = L"{F7960AE2-D719-4F0D-9A10-B207F8DACB24}";
+constexpr DWORD kDbgTerminateProcess = 0x40010004;
 
 void OpenRunLog(const RunOptions& options)
 {
@@ -30,22 +67,247 @@ void OpenRunLog(const RunOptions& options)
     System::CLog::SetOutputFile(file, false);
 }
 
+// The pause before the window shows and its minimum show time; the debugging key is normally absent.
+void ReadWindowTimings()
+{
+    std::uint32_t pause = 1000;
+    std::uint32_t minimum = 500;
+    try
+    {
+        System::Win32::CRegistryKey key(L"HKEY_LOCAL_MACHINE\\Software\\Orvane\\Debugging", true, 0);
+        pause = key.GetUint32(L"UpdaterPauseBeforeDialogMs", 1000);
+        minimum = key.GetUint32(L"UpdaterMinDialogShowTimeMs", 500);
+    }
+    catch (...)
+    {
+    }
+    Ui::CProgressWindow::SetPauseBeforeShowing(static_cast<std::int32_t>(pause));
+    Ui::CProgressWindow::SetMinimumShowTime(static_cast<std::int32_t>(minimum));
+}
+
+// The window's dialog owns the run's message boxes; once its thread has closed a dialog that was never
+// shown, the box stands on its own rather than not appearing at all.
+HWND OwnerFor(const Ui::CProgressWindow& window)
+{
+    const HWND dialog = window.GetDialogHandle();
+    return dialog != nullptr && ::IsWindow(dialog) ? dialog : nullptr;
+}
+
+bool NetworkAvailable()
+{
+    const HRESULT initialised = ::CoInitialize(nullptr);
+    const bool available = System::IsNetworkAvailable();
+    if (SUCCEEDED(initialised))
+        ::CoUninitialize();
+    return available;
+}
+
+struct InstallerOffer
+{
+    std::string address;
+    std::string hash;
+    std::int64_t size = 0;
+    std::string version;
+};
+
+InstallerOffer AskForInstaller(const RunOptions& options)
+{
+    InstallerOffer offer;
+    if (!options.patchURL.empty())
+    {
+        offer.address = OV::WideToAnsi(options.patchURL);
+        return offer;
+    }
+    const std::uint32_t result = Service::QueryClientUpdate(
+        options.dev ? "http" : "https", OV::WideToAnsi(options.product), options.channel,
+        OV::WideToAnsi(options.dp), Service::GetFileProductVersion(options.from), "Updater", "1.1.1.93",
+        nullptr, offer.address, offer.hash, offer.size, offer.version);
+    if (result != 0)
+        throw CExitCodeException(result);
+    return offer;
+}
+
+// Attempt 0 with the multi-stream engine, attempt 1 with one plain request; the first file that passes
+// its checks is the installer.
+std::wstring DownloadAndVerify(const RunOptions& options, const InstallerOffer& offer,
+                               Ui::CProgressWindow& window, const Ui::CStringTable& strings)
+{
+    for (int attempt = 0; attempt < 2; ++attempt)
+    {
+        const std::wstring suffix = attempt == 0 ? L"2" : L"";
+        std::wstring path;
+        if (attempt == 0)
+        {
+            const MultiStreamResult result =
+                DownloadMultiStream(options.product, offer.address, options.emitDownloadProgress);
+            if (!result.finished)
+                continue;
+            path = result.path;
+        }
+        else
+        {
+            path = DownloadSingleStream(options.product, offer.address, options.emitDownloadProgress);
+        }
+        PostProgressPosition(50);
+        window.SetStatusText(strings.LoadString(kApplying));
+        if (CheckDownloadedInstaller(path, offer.size, offer.hash, suffix))
+            return path;
+    }
+    throw CExitCodeException(FailureMainIsFileOrvaneSigned);
+}
+
+// The decision events that the client opens by name; automatic-reset, created not signalled.
+struct DecisionEvents
+{
+    std::optional<CEvent> no;
+    std::optional<CEvent> yes;
+    std::optional<CEvent> deny;
+};
+
+// Everything between the product check and the end of the hand-off. Objects made here (the window, the
+// mutex handle) are gone before a failure reaches the handlers.
+std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& strings, DecisionEvents& events)
+{
+    if (options.product.empty())
+        throw CExitCodeException(FailureMainCommandLine);
+
+    const std::wstring mutexName =
+        std::wstring(kEventPrefix) + (options.from.empty() ? L"-Updater2-" : L"-Updater-") + options.product;
+    System::Win32::CHandleHolder mutex(::CreateMutexW(nullptr, TRUE, mutexName.c_str()));
+    if (!mutex)
+        throw CExitCodeException(FailureMainMutex);
+    if (::GetLastError() == ERROR_ALREADY_EXISTS)
+        throw CExitCodeException(FailureMainMutex);
+
+    events.no.emplace(false, false, std::wstring(kEventPrefix) + L"-UpdateNo-" + options.product);
+    events.yes.emplace(false, false, std::wstring(kEventPrefix) + L"-UpdateYes-" + options.product);
+    events.deny.emplace(false, false, std::wstring(kDenyPrefix) + L"-UpdateDeny-" + options.product);
+
+    CleanDownloadFolder(options.product);
+
+    Ui::CProgressWindow window(strings.LoadString(kTitle), strings.LoadString(kChecking),
+                               options.showProgress);
+
+    if (!NetworkAvailable())
+    {
+        std::int32_t result = SuccessMainOffline;
+        if (options.from.empty())
+        {
+            window.SignalStop();
+            ::MessageBoxW(OwnerFor(window), strings.LoadString(kOffline).c_str(),
+                          strings.LoadString(kTitle).c_str(), MB_ICONERROR);
+            result = FailureMainOffline;
+        }
+        events.no->Set();
+        return result;
+    }
+    PostProgressPosition(10);
+
+    const InstallerOffer offer = AskForInstaller(options);
+    PostProgressPosition(20);
+    if (offer.address.empty())
+    {
+        events.no->Set();
+        Analytics::CAnalyticsReporter::DropCurrent();
+        return SuccessNoURL;
+    }
+
+    if (options.prompt)
+    {
+        const int answer = ::MessageBoxW(OwnerFor(window), strings.LoadString(kPrompt).c_str(),
+                                         strings.LoadString(kTitle).c_str(), MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES)
+        {
+            events.deny->Set();
+            events.no->Set();
+            return SuccessRejected;
+        }
+    }
+    else if (options.notify)
+    {
+        ::MessageBoxW(OwnerFor(window), strings.LoadString(kNotify).c_str(),
+                      strings.LoadString(kTitle).c_str(), MB_ICONINFORMATION);
+    }
+    window.SetStatusText(strings.LoadString(kDownloading));
+
+    const std::wstring installer = DownloadAndVerify(options, offer, window, strings);
+
+    events.yes->Set();
+    PostProgressPosition(55);
+    HandOffRequest request;
+    request.product = options.product;
+    request.installerPath = installer;
+    request.locale = options.locale;
+    request.installerArgs = options.installerArgs;
+    request.parking = options.parking;
+    request.parkPath = options.parkPath;
+    request.appArgs = options.appArgs;
+    request.dp = options.dp;
+    const std::uint32_t exitCode = RunInstaller(request);
+    window.SignalStop();
+    if (exitCode == 0)
+        ReportSucceeded();
+    else if (exitCode == kDbgTerminateProcess)
+        ReportResultText(L"DbgTerminateProcess");
+    else
+        ReportResultText(L"InstallerExitCode" + std::to_wstring(exitCode));
+    return Success;
+}
+
+std::int32_t HandleFailure(std::int32_t result, DecisionEvents& events)
+{
+    if (events.no)
+        events.no->Set();
+    ReportResult(static_cast<std::uint32_t>(result));
+    Analytics::CAnalyticsReporter::DropCurrent();
+    return result;
+}
+
 } // namespace
 
 std::int32_t UpdateRun()
 {
     RunOptions options;
+    std::unique_ptr<Ui::CStringTable> strings;
     try
     {
         options = ParseCommandLine();
         OpenRunLog(options);
+        ReadWindowTimings();
+        strings = std::make_unique<Ui::CStringTable>(options.locale);
+        if (options.locale.empty())
+            options.locale = strings->GetLocaleName();
+        Analytics::CAnalyticsReporter::SetCurrent(
+            System::MakeRef<Analytics::CAnalyticsReporter>(options.dp, options.locale, options.product));
     }
     catch (...)
     {
-        return kFailureMainException;
+        // The set-up has no outcome event of its own: end in order.
+        return FailureMainException;
     }
-    ::OutputDebugStringW((L"Updater " + DescribeOptions(options) + L"\n").c_str());
-    return 0;
+    for (const std::wstring& line : DescribeOptions(options))
+        ::OutputDebugStringW((L"Updater option " + line + L"\n").c_str());
+
+    DecisionEvents events;
+    std::int32_t result = Success;
+    try
+    {
+        result = RunProtectedSection(options, *strings, events);
+    }
+    catch (const CExitCodeException& e)
+    {
+        return HandleFailure(static_cast<std::int32_t>(e.GetExitCode()), events);
+    }
+    catch (const System::CException&)
+    {
+        return HandleFailure(FailureOVThrowException, events);
+    }
+    catch (...)
+    {
+        return HandleFailure(FailureMainException, events);
+    }
+    Analytics::CAnalyticsReporter::DropCurrent();
+    return result;
 }
 
 } // namespace OV::Updater

@@ -4,10 +4,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 cd "$OV_ROOT"
 for preset in mingw-x86 mingw-x64; do
-    dir="build/${preset#mingw-}"
-    if [ ! -f "${dir}/build.ninja" ]; then
-        cmake --preset "$preset" >/dev/null
-    fi
+    # Configuring again is quick and applies the preset's cache values to an existing folder.
+    cmake --preset "$preset" >/dev/null
     ov_log "building ${preset}"
     cmake --build --preset "$preset"
 done

@@ -4,33 +4,34 @@ import re
 
 import pytest
 
-from winehost import BUILD, decode_debug_text, roaming_appdata, run_windows_program, windows_path
+from runharness import run_log_path
+from winehost import decode_debug_text
 
-UPDATER = BUILD / "Updater.exe"
 HEADER = re.compile(r"^-{80}(Sun|Mon|Tue|Wed|Thu|Fri|Sat), \d{1,2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2} UT$")
+OPTION = re.compile(r"^Updater option (\w+)=(\[(.*)\]|(\S+))$")
 
 
-def parsed_options(result):
-    lines = [line for line in result.debug_lines if line.startswith("Updater options: ")]
-    assert len(lines) == 1, result.stdout
-    fields = dict(re.findall(r"(\w+)=(\[[^\]]*\]|\S+)", lines[0][len("Updater options: "):]))
-    return {k: decode_debug_text(v[1:-1]) if v.startswith("[") else v for k, v in fields.items()}
+def parsed_options(run):
+    options = {}
+    for line in run.debug_lines:
+        match = OPTION.match(line)
+        if match:
+            options[match.group(1)] = decode_debug_text(match.group(3)) if match.group(2).startswith("[") \
+                else match.group(4)
+    assert len(options) == 15, run.debug_lines
+    return options
 
 
-def run_log(product):
-    return roaming_appdata() / "Orvane" / "Orvane Games" / "App" / "Update" / f"{product}_Update.log"
-
-
-def test_quotes_spaces_unicode_and_installer_arguments():
+def test_quotes_spaces_unicode_and_installer_arguments(updater):
     product = "Prodüct Ω"
-    log = run_log(product)
-    log.unlink(missing_ok=True)
     tail = ('/PRODUCT="Prodüct Ω" /from="C:\\Program Files\\Orvane\\App.exe" /dp 42 /channel=beta /noprog '
             '/prompt=yes /unknown /installerargs=/S "/D=C:\\My Games" /noparking')
-    result = run_windows_program(UPDATER, tail, timeout_s=60, debug_output=True)
+    run = updater.run(raw=tail, product=product, debug_output=True)
 
-    assert result.exit_code == 0
-    options = parsed_options(result)
+    # A product that is not 8-bit text cannot be asked for: the run ends with its exception code.
+    assert run.exit_code == 0x105, run.describe()
+    assert run.queries == []
+    options = parsed_options(run)
     assert options["product"] == product
     assert options["from"] == "C:\\Program Files\\Orvane\\App.exe"
     assert options["dp"] == "42"
@@ -40,16 +41,18 @@ def test_quotes_spaces_unicode_and_installer_arguments():
     # The scan stops at /installerargs=; what follows belongs to the installer, quotes and all.
     assert options["installerArgs"] == '/S "/D=C:\\My Games" /noparking'
     assert options["parking"] == "1"
+    # The locale was empty: the string table's choice fills it in.
+    assert options["locale"] != ""
 
-    lines = log.read_bytes().decode("latin-1").split("\r\n")
+    lines = run_log_path(product).read_bytes().decode("latin-1").split("\r\n")
     assert HEADER.match(lines[0]), lines
     assert lines[1:] == [""]
 
 
-def test_defaults_without_arguments():
-    result = run_windows_program(UPDATER, "", debug_output=True)
-    assert result.exit_code == 0
-    options = parsed_options(result)
+def test_defaults_without_arguments(updater):
+    run = updater.run(raw="", product=None, debug_output=True)
+    assert run.exit_code == 3, run.describe()
+    options = parsed_options(run)
     assert options["product"] == "TesselAGGamesApp"
     assert options["dp"] == "fablewick"
     assert options["channel"] == "live"
@@ -57,14 +60,12 @@ def test_defaults_without_arguments():
     assert options["installerArgs"] == ""
 
 
-@pytest.mark.parametrize("tail", [
-    "/" * 30000,
-    '"' * 5001 + " /dp",
-    "/channel=\u0416\u0436",  # not representable as 8-bit text
-    " ".join(f"/x{i}=\u00e9" for i in range(3000)),
+@pytest.mark.parametrize("tail, exit_code", [
+    ("/" * 30000, 3),
+    ('"' * 5001 + " /dp", 3),
+    ("/channel=\u0416\u0436", 0x100),  # not representable as 8-bit text: the run ends in order
+    (" ".join(f"/x{i}=\u00e9" for i in range(3000)), 3),
 ])
-def test_hostile_command_lines_end_in_order(tail):
-    result = run_windows_program(UPDATER, tail, debug_output=False)
-    assert not result.timed_out
-    # A channel that cannot become 8-bit text ends the run in order; nothing else is refused.
-    assert result.exit_code == (0x100 if "\u0416" in tail else 0)
+def test_hostile_command_lines_end_in_order(updater, tail, exit_code):
+    run = updater.run(raw=tail, product=None)
+    assert run.exit_code == exit_code, run.describe()

@@ -69,30 +69,60 @@ class RunResult:
     stderr: str = ""
 
 
-def run_windows_program(exe, command_line_tail="", timeout_s=60, debug_output=False, env=None):
-    """Starts exe with exactly `exe-path + ' ' + command_line_tail` as its command line."""
+# Wine traces OutputDebugString on its "seh" channel at the "warn" level, C-escaped between quotes.
+DEBUG_STRING_TRACE = re.compile(r'warn:seh:OutputDebugStringA "(.*)"$')
+WINE_ESCAPE = re.compile(r'\\(x[0-9a-fA-F]{2}|[0-7]{1,3}|.)')
+
+
+def unescape_wine_trace(text):
+    def replace(match):
+        code = match.group(1)
+        if code.startswith("x"):
+            return chr(int(code[1:], 16))
+        if code[0] in "01234567":
+            return chr(int(code, 8))
+        return {"n": "\n", "r": "\r", "t": "\t"}.get(code, code)
+    return WINE_ESCAPE.sub(replace, text)
+
+
+def debug_lines_from_trace(stderr):
+    lines = []
+    for line in stderr.splitlines():
+        match = DEBUG_STRING_TRACE.search(line.rstrip("\r"))
+        if match:
+            lines.append(unescape_wine_trace(match.group(1)).rstrip("\n"))
+    return lines
+
+
+def run_windows_program(exe, command_line_tail="", timeout_s=60, debug_output=False, env=None, unelevated=False):
+    """Starts exe with exactly `exe-path + ' ' + command_line_tail` as its command line.
+
+    With debug_output, the program's OutputDebugString lines are collected from Wine's trace."""
     launcher = BUILD / "tools" / "Launch" / "Launch.exe"
     command_line = quote_argument(windows_path(exe))
     if command_line_tail:
         command_line += " " + command_line_tail
     args = ["wine", str(launcher), "--timeout-ms", str(int(timeout_s * 1000))]
+    if unelevated:
+        args.append("--unelevated")
+    extra = {"OV_LAUNCH_COMMAND_LINE": command_line, **(env or {})}
     if debug_output:
-        args.append("--debug-output")
-    completed = subprocess.run(args, env=wine_environment({"OV_LAUNCH_COMMAND_LINE": command_line, **(env or {})}),
-                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout_s + 30)
+        extra["WINEDEBUG"] = "-all,warn+seh"
+    completed = subprocess.run(args, env=wine_environment(extra), stdin=subprocess.DEVNULL, capture_output=True,
+                               timeout=timeout_s + 30)
     stdout = completed.stdout.decode("utf-8", "replace")
-    result = RunResult(exit_code=None, timed_out=False, stdout=stdout,
-                       stderr=completed.stderr.decode("utf-8", "replace"))
+    stderr = completed.stderr.decode("utf-8", "replace")
+    result = RunResult(exit_code=None, timed_out=False, stdout=stdout, stderr=stderr)
+    if debug_output:
+        result.debug_lines = debug_lines_from_trace(stderr)
     for line in stdout.splitlines():
         line = line.rstrip("\r")
-        if line.startswith("debug: "):
-            result.debug_lines.append(line[len("debug: "):])
-        elif line.startswith("exit-code: "):
+        if line.startswith("exit-code: "):
             result.exit_code = int(line[len("exit-code: "):])
         elif line == "timeout":
             result.timed_out = True
     if result.exit_code is None and not result.timed_out:
-        raise RuntimeError(f"launcher failed: {completed.returncode} {stdout} {result.stderr}")
+        raise RuntimeError(f"launcher failed: {completed.returncode} {stdout} {stderr[-2000:]}")
     return result
 
 

@@ -1,0 +1,119 @@
+#include "Analytics/AnalyticsReporter.h"
+
+#include "Analytics/AnalyticsGa4.h"
+#include "Analytics/Consent.h"
+#include "Analytics/Ga4Event.h"
+#include "Analytics/VisitorId.h"
+#include "CommonAppLogic/ClientIdentity.h"
+#include "System/String/AnsiWide.h"
+#include "System/Win32/Synchronization.h"
+#include "Updater/RunOutcome.h"
+#include "Updater/Service/Version.h"
+
+namespace OV::Analytics
+{
+
+namespace
+{
+
+constexpr wchar_t kAppName[] = L"Updater";
+constexpr wchar_t kEventName[] = L"Update";
+constexpr unsigned int kCodePageUtf8 = 65001;
+
+struct ReporterSlot
+{
+    System::Win32::CCriticalSection lock;
+    System::CRefPtr<CAnalyticsReporter> reporter;
+};
+
+ReporterSlot& Slot()
+{
+    static ReporterSlot slot;
+    return slot;
+}
+
+} // namespace
+
+CAnalyticsReporter::CAnalyticsReporter(const std::wstring& dp, const std::wstring& locale,
+                                       const std::wstring& product)
+    : CAnalyticsReporter(dp, locale, product, System::MakeRef<CAnalyticsGa4>())
+{
+}
+
+CAnalyticsReporter::CAnalyticsReporter(const std::wstring& dp, const std::wstring& locale,
+                                       const std::wstring& product, System::CRefPtr<CAnalyticsBase> analytics)
+    : m_Dp(dp), m_Locale(locale), m_Product(product), m_Analytics(std::move(analytics))
+{
+    m_Analytics->StartUpload();
+}
+
+CAnalyticsReporter::~CAnalyticsReporter()
+{
+    const ULONGLONG start = ::GetTickCount64();
+    while (m_Analytics->IsUploading() && m_Analytics->GetPendingBytes() != 0)
+    {
+        if (::GetTickCount64() - start > kEndWaitMs)
+            break;
+        ::Sleep(kEndPollMs);
+    }
+    m_Analytics.Reset(); // the last reference: its destruction ends the upload thread
+}
+
+std::string CAnalyticsReporter::ComposeRunEvent(const std::wstring& locale, const std::wstring& result)
+{
+    const std::wstring userId =
+        OV::MBCSToUtf16_CP(kCodePageUtf8, CommonAppLogic::CClientIdentity::GetUserId());
+    CGa4Event event(kAppName, Updater::Service::kUpdaterVersionW, locale, GetVisitorId(), GetGaClientId(), userId,
+                    kEventName);
+    event.SetParam(L"ep.result", result);
+    return ComposeQueryString(event);
+}
+
+void CAnalyticsReporter::Report(const std::wstring& result, int consentCategory)
+{
+    if (!IsConsentGiven(consentCategory))
+        return;
+    m_Analytics->AddItem(ComposeRunEvent(m_Locale, result), std::string());
+    m_Analytics->StartUpload();
+}
+
+void CAnalyticsReporter::ReportResult(std::uint32_t code)
+{
+    Report(OV::AnsiToWide(Updater::GetResultName(code)), 2);
+}
+
+void CAnalyticsReporter::ReportResultText(const std::wstring& text)
+{
+    Report(text, 2);
+}
+
+void CAnalyticsReporter::ReportSucceeded()
+{
+    Report(L"Succeeded", 1);
+}
+
+void CAnalyticsReporter::SetCurrent(System::CRefPtr<CAnalyticsReporter> reporter)
+{
+    ReporterSlot& slot = Slot();
+    System::CRefPtr<CAnalyticsReporter> previous;
+    {
+        System::Win32::CCriticalSectionLock hold(slot.lock);
+        previous = std::move(slot.reporter);
+        slot.reporter = std::move(reporter);
+    }
+    // A replaced reporter ends outside the lock: its end may wait for the upload.
+}
+
+System::CRefPtr<CAnalyticsReporter> CAnalyticsReporter::GetCurrent()
+{
+    ReporterSlot& slot = Slot();
+    System::Win32::CCriticalSectionLock hold(slot.lock);
+    return slot.reporter;
+}
+
+void CAnalyticsReporter::DropCurrent()
+{
+    SetCurrent(nullptr);
+}
+
+} // namespace OV::Analytics

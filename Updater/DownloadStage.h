@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace OV::Updater
+{
+
+struct MultiStreamResult
+{
+    bool finished = false;
+    std::wstring path;
+};
+
+// Attempt 0: the multi-stream engine. Any failure of the engine gives finished = false (an exception of
+// the engine is reported first); failures to prepare the target pass to the caller.
+MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::string& address,
+                                      bool emitDownloadProgress);
+
+// Attempt 1: one plain web request. Returns the file's path; fails with CExitCodeException 0x403 when
+// the request does not succeed.
+std::wstring DownloadSingleStream(const std::wstring& product, const std::string& address,
+                                  bool emitDownloadProgress);
+
+// The progress window position for a download progress in percent: 20 to 50.
+unsigned DownloadProgressPosition(float percent);
+
+} // namespace OV::Updater

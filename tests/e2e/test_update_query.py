@@ -1,0 +1,163 @@
+"""The update query against the loopback update service: the URL and user agent it sends, the host it
+picks, and the outcome of every kind of answer."""
+
+import json
+import re
+
+import pytest
+
+from analytics_support import (DEBUGGING_KEY, LIVE_SERVICE_PORT, QUERY_DRIVER, TEST_SERVICE_PORT, delete_key,
+                               delete_value, driver, reg, run_tool, set_dword, set_string, trusted_tls)  # noqa: F401
+from testservers import Answer, UpdateService
+from winehost import windows_path
+from testservers import faults as F
+
+KEYS = ["productName", "version", "channel", "dp", "os", "uid", "c"]
+USER_AGENT = "Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93)"
+
+
+def query(scheme="http", product="TesselAGGamesApp", channel="live", dp="fablewick", version="1.2.3.4",
+          timeout=60):
+    run = run_tool(QUERY_DRIVER, "query", scheme, product, channel, dp, version, timeout=timeout)
+    assert run.returncode == 0, run.output
+    values = run.values
+    values["result"] = int(values["result"])
+    values["size"] = int(values["size"])
+    values["elapsed-ms"] = int(values["elapsed-ms"])
+    return values
+
+
+@pytest.fixture
+def test_environment():
+    set_dword(DEBUGGING_KEY, "UseTestEnvironment", 1)
+    yield
+    delete_value(DEBUGGING_KEY, "UseTestEnvironment")
+
+
+@pytest.fixture
+def service(test_environment):
+    with UpdateService(port=TEST_SERVICE_PORT, lifetime=120) as server:
+        yield server
+
+
+def test_url_carries_every_key_in_order_with_the_exact_user_agent(service):
+    service.set_answers(Answer.offer("https://127.0.0.1:1/setup.exe", "ABCDEF0123", 123456, "2.0.0.7"))
+    visitor_id = driver("visitor-id").values["visitor-id"]
+
+    answer = query(version="10.0.19041.1")
+
+    assert answer["result"] == 0
+    assert (answer["url"], answer["hash"], answer["size"], answer["version"]) == (
+        "https://127.0.0.1:1/setup.exe", "ABCDEF0123", 123456, "2.0.0.7")
+    [asked] = service.queries
+    assert asked.method == "GET"
+    assert asked.keys == KEYS
+    params = dict(asked.params)
+    assert re.fullmatch(r"\d+\.\d+\.\d+\.\d+\.\d+", params["os"])
+    assert re.fullmatch(r"[A-Z]{2}", params["c"])
+    assert re.fullmatch(r"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}", visitor_id)
+    assert asked.target == ("/v1/client-updates/?productName=TesselAGGamesApp&version=10.0.19041.1&channel=live"
+                            f"&dp=fablewick&os={params['os']}&uid={visitor_id}&c={params['c']}")
+    assert asked.header("User-Agent") == USER_AGENT
+
+
+def test_values_go_out_unescaped(service):
+    query(product="Tessel&AG", channel="beta/1", dp="partner%41", version="0")
+    [asked] = service.queries
+    assert asked.target.startswith(
+        "/v1/client-updates/?productName=Tessel&AG&version=0&channel=beta/1&dp=partner%41&os=")
+
+
+@pytest.mark.parametrize("setting, expected_port", [
+    (("dword", 1), TEST_SERVICE_PORT),
+    (("dword", 7), TEST_SERVICE_PORT),
+    (("dword", 0), LIVE_SERVICE_PORT),
+    (("string", "1"), LIVE_SERVICE_PORT),  # a value of another type is off
+    (("absent", None), LIVE_SERVICE_PORT),
+    (("no key", None), LIVE_SERVICE_PORT),
+])
+def test_host_follows_the_use_test_environment_value(setting, expected_port, tmp_path):
+    kind, value = setting
+    saved_key = windows_path(tmp_path / "debugging.reg")
+    if kind == "no key":
+        saved = reg("export", DEBUGGING_KEY, saved_key, "/y", check=False)
+        delete_key(DEBUGGING_KEY)
+    elif kind == "absent":
+        delete_value(DEBUGGING_KEY, "UseTestEnvironment")
+    elif kind == "dword":
+        set_dword(DEBUGGING_KEY, "UseTestEnvironment", value)
+    else:
+        set_string(DEBUGGING_KEY, "UseTestEnvironment", value)
+    try:
+        with UpdateService(port=TEST_SERVICE_PORT, lifetime=60) as test_host, \
+                UpdateService(port=LIVE_SERVICE_PORT, lifetime=60) as live_host:
+            host = run_tool(QUERY_DRIVER, "host").values["host"]
+            assert query()["result"] == 0
+            used = test_host if expected_port == TEST_SERVICE_PORT else live_host
+            unused = live_host if used is test_host else test_host
+            assert host == f"127.0.0.1:{expected_port}"
+            assert len(used.queries) == 1 and len(unused.queries) == 0
+    finally:
+        delete_value(DEBUGGING_KEY, "UseTestEnvironment")
+        if kind == "no key" and saved.returncode == 0:
+            reg("import", saved_key, check=False)
+
+
+BODY = json.dumps({"url": "https://h/x.exe", "hash": "AB", "size": 77, "version": "3.1"})
+
+ANSWERS = {
+    "string size": (Answer(body='{"url": "x", "size": "5"}'), 0, ("x", "", 0, "")),
+    "negative size": (Answer(body='{"url": "x", "size": -5}'), 0, ("x", "", -5, "")),
+    "fractional size": (Answer(body='{"url": "x", "size": 2.5}'), 0, ("x", "", 0, "")),
+    "huge size": (Answer(body='{"url": "x", "size": 123456789012345678901234567890}'), 0, ("x", "", 0, "")),
+    "fields missing": (Answer(body='{"hash": "AB"}'), 0, ("", "AB", 0, "")),
+    "fields of the wrong type": (Answer(body='{"url": 1, "hash": {}, "size": [], "version": true}'), 0,
+                                 ("", "", 0, "")),
+    "comments": (Answer(body='// offer\n{"url": "x", /* the size */ "size": 3}'), 0, ("x", "", 3, "")),
+    "root not an object": (Answer(body='["https://h/x.exe"]'), 0, ("", "", 0, "")),
+    "huge body": (Answer(body=json.dumps({"url": "x", "pad": "p" * 3_000_000, "size": 9})), 0, ("x", "", 9, "")),
+    "error status with JSON": (Answer(body=BODY, status=500), 0, ("https://h/x.exe", "AB", 77, "3.1")),
+    "syntax error": (Answer(body='{"url": "x",'), 773, ("", "", 0, "")),
+    "empty body": (Answer(body=""), 773, ("", "", 0, "")),
+    "no Content-Length": (Answer(body=BODY, content_length="omit"), 771, ("", "", 0, "")),
+    "chunked": (Answer(body=BODY, chunked=True), 771, ("", "", 0, "")),
+    "body shorter than announced": (Answer(body=BODY, fault=F.lying_length(20)), 771, ("", "", 0, "")),
+    "cut off mid-body": (Answer(body=BODY, fault=F.drop(10)), 771, ("", "", 0, "")),
+    "closed without an answer": (Answer(body=BODY, fault=F.hangup()), 772, ("", "", 0, "")),
+}
+
+
+@pytest.mark.parametrize("name", list(ANSWERS))
+def test_each_answer_ends_in_its_outcome(service, name):
+    answer, outcome, fields = ANSWERS[name]
+    service.set_answers(answer)
+    result = query()
+    assert result["result"] == outcome
+    assert (result["url"], result["hash"], result["size"], result["version"]) == fields
+
+
+def test_refused_connection_is_no_response(test_environment):
+    result = query()  # nothing listens on the test port
+    assert result["result"] == 772
+    assert result["elapsed-ms"] < 5000
+
+
+def test_answer_after_ten_seconds_times_out(service):
+    service.set_answers(Answer(body=BODY, delay=11))
+    result = query(timeout=90)
+    assert result["result"] == 770
+    assert (result["url"], result["size"]) == ("", 0)
+    assert 9500 <= result["elapsed-ms"] <= 30000
+
+
+def test_https_with_a_trusted_certificate(test_environment, trusted_tls):
+    with UpdateService(Answer(body=BODY), port=TEST_SERVICE_PORT, tls=trusted_tls.server, lifetime=60) as secure:
+        result = query(scheme="https")
+    assert result["result"] == 0
+    assert result["url"] == "https://h/x.exe"
+    assert len(secure.queries) == 1
+
+
+def test_scheme_other_than_http_cannot_create_the_request(service):
+    assert query(scheme="ftp")["result"] == 768
+    assert service.queries == []

@@ -1,0 +1,333 @@
+#include "Analytics/AnalyticsGa4.h"
+#include "Analytics/Crc32.h"
+#include "System/Exception.h"
+#include "System/Io/FilePath.h"
+#include "System/KnownFolders.h"
+#include "System/Platform.h"
+#include "System/SystemInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using OV::Analytics::CAnalyticsBase;
+using OV::Analytics::CAnalyticsGa4;
+using OV::System::CRefPtr;
+using OV::System::MakeRef;
+
+namespace
+{
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Each test uses a queue of its own name, so its file and mutexes are its own even when other test
+// programs use the analytics at the same time.
+class AnalyticsQueueTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_Name = L"OVAnalyticsUnitTest-" + std::to_wstring(::GetCurrentProcessId()) + L".dat";
+        m_Path = CAnalyticsBase::GetQueuePathFor(m_Name);
+        ::DeleteFileW(m_Path.c_str());
+        m_Analytics = MakeRef<CAnalyticsGa4>(m_Name);
+    }
+    void TearDown() override
+    {
+        m_Analytics.Reset();
+        ::DeleteFileW(m_Path.c_str());
+    }
+
+    Bytes ReadFileBytes() const
+    {
+        Bytes bytes;
+        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return bytes;
+        LARGE_INTEGER size = {};
+        ::GetFileSizeEx(file, &size);
+        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        DWORD read = 0;
+        if (!bytes.empty())
+            ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        ::CloseHandle(file);
+        return bytes;
+    }
+
+    void WriteFileBytes(const Bytes& bytes) const
+    {
+        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        const BOOL ok =
+            bytes.empty() || ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        EXPECT_TRUE(ok);
+        ::CloseHandle(file);
+    }
+
+    static std::uint32_t Word(const Bytes& bytes, std::size_t at)
+    {
+        return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (std::uint32_t(bytes[at + 3]) << 24);
+    }
+
+    // Reads and removes every pending record, as the upload does, and returns their queries.
+    std::vector<std::string> Drain()
+    {
+        std::vector<std::string> queries;
+        for (;;)
+        {
+            std::uint32_t count = 0, endOffset = 0;
+            std::string query, extra;
+            if (!m_Analytics->ReadNextItem(count, endOffset, query, extra) || count == 0)
+                return queries;
+            queries.push_back(query);
+            EXPECT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+        }
+    }
+
+    std::wstring m_Name;
+    std::wstring m_Path;
+    CRefPtr<CAnalyticsGa4> m_Analytics;
+};
+
+} // namespace
+
+TEST_F(AnalyticsQueueTest, FreshQueueAfterOneEventHoldsHeaderAndOneRecord)
+{
+    const std::string query = "tid=G-X&en=Update&ep.result=Succeeded";
+    ASSERT_TRUE(m_Analytics->AddItem(query, ""));
+    const Bytes bytes = ReadFileBytes();
+    ASSERT_EQ(20u + 23u + query.size(), bytes.size());
+    EXPECT_EQ(1u, Word(bytes, 0));  // version
+    EXPECT_EQ(1u, Word(bytes, 4));  // pending records
+    EXPECT_EQ(20u, Word(bytes, 8)); // first pending offset
+    EXPECT_EQ(OV::Analytics::Crc32(bytes.data(), 16), Word(bytes, 16));
+    EXPECT_EQ(query, std::string(bytes.begin() + 43, bytes.end()));
+    EXPECT_EQ(23u + query.size(), m_Analytics->GetPendingBytes());
+}
+
+TEST_F(AnalyticsQueueTest, RecordsComeBackInOrderAndRemovalAdvancesTheQueue)
+{
+    const std::vector<std::string> queries = {"tid=1&en=a", "tid=2&en=bb", "tid=3&en=ccc"};
+    for (const std::string& query : queries)
+        ASSERT_TRUE(m_Analytics->AddItem(query, ""));
+    ASSERT_TRUE(m_Analytics->AddItem("tid=4", "post body"));
+
+    std::uint32_t count = 0, endOffset = 0;
+    std::string query, extra;
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(20u + 23u + 10u, endOffset);
+    EXPECT_EQ("tid=1&en=a", query);
+    // Reading does not consume: the same record comes again until it is removed.
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ("tid=1&en=a", query);
+    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+    Bytes bytes = ReadFileBytes();
+    EXPECT_EQ(3u, Word(bytes, 4));
+    EXPECT_EQ(endOffset, Word(bytes, 8));
+
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ("tid=2&en=bb", query);
+    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ("tid=3&en=ccc", query);
+    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ("tid=4", query);
+    EXPECT_EQ("post body", extra);
+    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ("", query);
+    EXPECT_EQ(0u, m_Analytics->GetPendingBytes());
+    bytes = ReadFileBytes();
+    EXPECT_EQ(0u, Word(bytes, 4));
+    EXPECT_EQ(bytes.size(), Word(bytes, 8)); // sent space below 1 MiB stays until it is reclaimed
+}
+
+TEST_F(AnalyticsQueueTest, QueryLengthLimitOfARecord)
+{
+    EXPECT_EQ(23u + 65534u, m_Analytics->ComposeItem(std::string(65534, 'a'), "").size());
+    try
+    {
+        m_Analytics->ComposeItem(std::string(65535, 'a'), "");
+        FAIL() << "a query of 65535 bytes was accepted";
+    }
+    catch (const OV::System::CException& e)
+    {
+        EXPECT_EQ(L"QueryString too long", e.GetMessageText());
+        EXPECT_EQ("OV::Analytics::CAnalyticsBase::ComposeItem", e.GetFunction());
+        EXPECT_EQ(447, e.GetLine());
+    }
+    // AddItem passes the failure on, releases the queue mutex and leaves the queue as it was.
+    EXPECT_THROW(m_Analytics->AddItem(std::string(70000, 'a'), ""), OV::System::CException);
+    EXPECT_TRUE(m_Analytics->AddItem("tid=after", ""));
+    EXPECT_EQ(std::vector<std::string>{"tid=after"}, Drain());
+}
+
+TEST_F(AnalyticsQueueTest, QueueOverFiveMebibytesDropsNewEvents)
+{
+    const std::string big(60000, 'x');
+    int added = 0;
+    while (static_cast<std::uint64_t>(ReadFileBytes().size()) <= CAnalyticsBase::kMaxQueueFileSize)
+    {
+        ASSERT_TRUE(m_Analytics->AddItem(big, ""));
+        ASSERT_LT(++added, 100);
+    }
+    const Bytes full = ReadFileBytes();
+    EXPECT_FALSE(m_Analytics->AddItem("tid=dropped", ""));
+    EXPECT_EQ(full, ReadFileBytes());
+    EXPECT_EQ(static_cast<std::uint32_t>(added), Word(full, 4));
+}
+
+TEST_F(AnalyticsQueueTest, SentSpacePastOneMebibyteIsReclaimed)
+{
+    const std::string big(60000, 'b');
+    for (int i = 0; i < 18; ++i)
+        ASSERT_TRUE(m_Analytics->AddItem(big + std::to_string(i % 10), ""));
+    ASSERT_TRUE(m_Analytics->AddItem("tid=rest-1", ""));
+    ASSERT_TRUE(m_Analytics->AddItem("tid=rest-2", ""));
+
+    std::uint32_t count = 0, endOffset = 0;
+    std::string query, extra;
+    for (int i = 0; i < 17; ++i)
+    {
+        ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+        ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+        ASSERT_LE(endOffset, CAnalyticsBase::kCompactAfterOffset); // not yet past 1 MiB: nothing moves
+    }
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    ASSERT_GT(endOffset, CAnalyticsBase::kCompactAfterOffset);
+    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+
+    const Bytes bytes = ReadFileBytes();
+    EXPECT_EQ(20u + 2u * (23u + 10u), bytes.size());
+    EXPECT_EQ(20u, Word(bytes, 8));
+    EXPECT_EQ(2u, Word(bytes, 4));
+    EXPECT_EQ((std::vector<std::string>{"tid=rest-1", "tid=rest-2"}), Drain());
+}
+
+TEST_F(AnalyticsQueueTest, DamagedRecordResetsTheQueueAndLaterEventsAreKept)
+{
+    ASSERT_TRUE(m_Analytics->AddItem("tid=one", ""));
+    ASSERT_TRUE(m_Analytics->AddItem("tid=two", ""));
+    Bytes bytes = ReadFileBytes();
+    bytes[20 + 30 + 23 + 2] ^= 0x01; // a bit of the second record's payload
+    WriteFileBytes(bytes);
+
+    std::uint32_t count = 0, endOffset = 0;
+    std::string query, extra;
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ("tid=one", query); // the records before the damage are read as they are
+    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
+    EXPECT_FALSE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    EXPECT_EQ(20u, ReadFileBytes().size());
+
+    ASSERT_TRUE(m_Analytics->AddItem("tid=three", ""));
+    EXPECT_EQ(std::vector<std::string>{"tid=three"}, Drain());
+}
+
+TEST_F(AnalyticsQueueTest, ChangedFirstByteResetsOnTheNextOperation)
+{
+    ASSERT_TRUE(m_Analytics->AddItem("tid=one", ""));
+    Bytes bytes = ReadFileBytes();
+    bytes[0] ^= 0xFF;
+    WriteFileBytes(bytes);
+    EXPECT_EQ(0u, m_Analytics->GetPendingBytes());
+    EXPECT_EQ(20u, ReadFileBytes().size());
+}
+
+TEST_F(AnalyticsQueueTest, PendingCountNeverWrapsBelowZero)
+{
+    ASSERT_TRUE(m_Analytics->AddItem("tid=one", ""));
+    ASSERT_TRUE(m_Analytics->RemoveItems(20 + 23 + 7, 5));
+    EXPECT_EQ(0u, Word(ReadFileBytes(), 4));
+}
+
+TEST_F(AnalyticsQueueTest, ConstructionDeletesQueuesOfEarlierFormats)
+{
+    const std::wstring old1 = CAnalyticsBase::GetQueuePathFor(L"OVAnalytics.dat");
+    const std::wstring old2 = CAnalyticsBase::GetQueuePathFor(L"OVAnalyticsForGA.dat");
+    for (const std::wstring& path : {old1, old2})
+    {
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        ::CloseHandle(file);
+    }
+    const auto another = MakeRef<CAnalyticsGa4>(m_Name);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(old1.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(old2.c_str()));
+}
+
+TEST_F(AnalyticsQueueTest, NamesOfFileAndMutexes)
+{
+    using OV::System::IO::CFilePath;
+    EXPECT_EQ(CFilePath::Combine(OV::System::GetRoamingAppDataFolder(nullptr),
+                                 L"Orvane\\Analytics\\OVAnalyticsForGA4.dat"),
+              CAnalyticsBase::GetQueuePathFor(CAnalyticsGa4::kDataFileName));
+    EXPECT_EQ(L"OVAnalyticsForGA4.dat_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}",
+              CAnalyticsBase::GetQueueMutexName(CAnalyticsGa4::kDataFileName));
+    EXPECT_EQ(L"OVAnalyticsForGA4.dat_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}_uld",
+              CAnalyticsBase::GetUploadMutexName(CAnalyticsGa4::kDataFileName));
+    // The object holds both of its mutexes open under those names.
+    for (const std::wstring& name : {CAnalyticsBase::GetQueueMutexName(m_Name), CAnalyticsBase::GetUploadMutexName(m_Name)})
+    {
+        HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+        EXPECT_NE(nullptr, mutex);
+        if (mutex != nullptr)
+            ::CloseHandle(mutex);
+    }
+}
+
+TEST_F(AnalyticsQueueTest, StopEndsAnUploadThatWaitsForTheQueueMutex)
+{
+    HANDLE queueMutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                                     CAnalyticsBase::GetQueueMutexName(m_Name).c_str());
+    ASSERT_NE(nullptr, queueMutex);
+    // Held by this thread the way another process would hold it.
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(queueMutex, 0));
+
+    ASSERT_TRUE(m_Analytics->StartUpload());
+    EXPECT_FALSE(m_Analytics->StartUpload()); // one upload thread at a time
+    ::Sleep(300);                             // it is waiting for the queue mutex now
+    EXPECT_TRUE(m_Analytics->IsUploading());
+    const ULONGLONG start = ::GetTickCount64();
+    m_Analytics->StopUpload();
+    EXPECT_LT(::GetTickCount64() - start, 3000u);
+    EXPECT_FALSE(m_Analytics->IsUploading());
+    ::ReleaseMutex(queueMutex);
+    ::CloseHandle(queueMutex);
+
+    // The stop was consumed: queue operations work again.
+    EXPECT_TRUE(m_Analytics->AddItem("tid=after-stop", ""));
+}
+
+TEST(AnalyticsUserAgent, NamesTheSystemVersionAndTheFixedBrowserTail)
+{
+    const std::wstring version = OV::System::GetOsVersionShort();
+    ASSERT_FALSE(version.empty());
+    const std::wstring wow = OV::System::IsWow64() ? L"WOW64" : L"";
+    EXPECT_EQ(L"Mozilla/5.0 (Windows NT " + version + L"; " + wow +
+                  L") AppleWebKit/537.36 (KHTML, like Gecko) Chrome/91.0.4472.114 Safari/537.36",
+              CAnalyticsBase::BuildUserAgent());
+}
+
+TEST_F(AnalyticsQueueTest, UploadOfAnEmptyQueueEndsAfterOneRetryDelay)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    ASSERT_TRUE(m_Analytics->StartUpload());
+    while (m_Analytics->IsUploading() && ::GetTickCount64() - start < 10000)
+        ::Sleep(20);
+    const ULONGLONG took = ::GetTickCount64() - start;
+    EXPECT_FALSE(m_Analytics->IsUploading());
+    EXPECT_GE(took, 900u);
+    EXPECT_LT(took, 5000u);
+    EXPECT_TRUE(m_Analytics->StartUpload()); // a new thread after the last one ended
+    m_Analytics->StopUpload();
+}

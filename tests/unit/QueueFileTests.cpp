@@ -1,0 +1,281 @@
+#include "Analytics/Crc32.h"
+#include "Analytics/QueueFile.h"
+#include "System/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using OV::Analytics::ComposeQueueRecord;
+using OV::Analytics::CQueueFile;
+using OV::Analytics::Crc32;
+using OV::Analytics::QueueItem;
+using ReadStatus = OV::Analytics::CQueueFile::ReadStatus;
+
+namespace
+{
+
+using Bytes = std::vector<std::uint8_t>;
+
+class QueueFileTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        m_Path = std::wstring(temp) + L"ov-queuefile-" + std::to_wstring(::GetCurrentProcessId()) + L".dat";
+        ::DeleteFileW(m_Path.c_str());
+    }
+    void TearDown() override { ::DeleteFileW(m_Path.c_str()); }
+
+    Bytes ReadAll() const
+    {
+        Bytes bytes;
+        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return bytes;
+        LARGE_INTEGER size = {};
+        ::GetFileSizeEx(file, &size);
+        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        DWORD read = 0;
+        if (!bytes.empty())
+            ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        ::CloseHandle(file);
+        return bytes;
+    }
+
+    void WriteAll(const Bytes& bytes) const
+    {
+        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        const BOOL ok = bytes.empty() ||
+                        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        EXPECT_TRUE(ok);
+        ::CloseHandle(file);
+    }
+
+    // A queue with the given queries appended; returns the record offsets.
+    std::vector<std::uint32_t> MakeQueue(const std::vector<std::string>& queries)
+    {
+        std::vector<std::uint32_t> offsets;
+        CQueueFile file(m_Path);
+        EXPECT_TRUE(file.IsOpen());
+        for (const std::string& query : queries)
+        {
+            offsets.push_back(static_cast<std::uint32_t>(file.GetSize()));
+            EXPECT_TRUE(file.Append(ComposeQueueRecord(query, "", 0)));
+        }
+        return offsets;
+    }
+
+    static std::uint32_t Word(const Bytes& bytes, std::size_t at)
+    {
+        return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+               (std::uint32_t(bytes[at + 3]) << 24);
+    }
+    static void PutWord(Bytes& bytes, std::size_t at, std::uint32_t value)
+    {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+
+    std::wstring m_Path;
+};
+
+} // namespace
+
+TEST(Crc32, MatchesTheZlibCheckValues)
+{
+    EXPECT_EQ(0xCBF43926u, Crc32("123456789", 9));
+    EXPECT_EQ(0x9E83486Du, Crc32("ab", 2));
+    EXPECT_EQ(0x00000000u, Crc32("", 0));
+}
+
+TEST(QueueRecord, HasTheDocumentedLayout)
+{
+    const Bytes record = ComposeQueueRecord("ab", "", 0);
+    const Bytes expected = {25,   0,    0,    0,    // record size 23 + 2
+                            23,   0,    0,    0,    // header size
+                            0x6D, 0x48, 0x83, 0x9E, // CRC-32 of "ab"
+                            0,    0,    0,    0,    // reserved
+                            0,                      // key
+                            2,    0,                // query length
+                            0,    0,    0,    0,    // extra length
+                            'a',  'b'};
+    EXPECT_EQ(expected, record);
+
+    const Bytes withExtra = ComposeQueueRecord("q", "xyz", 0);
+    ASSERT_EQ(27u, withExtra.size());
+    EXPECT_EQ(27u, withExtra[0]);
+    EXPECT_EQ(1u, withExtra[17]);
+    EXPECT_EQ(3u, withExtra[19]);
+    EXPECT_EQ(Crc32("qxyz", 4), withExtra[8] | (withExtra[9] << 8) | (withExtra[10] << 16) |
+                                    (std::uint32_t(withExtra[11]) << 24));
+}
+
+TEST_F(QueueFileTest, NewFileGetsAFreshHeader)
+{
+    {
+        CQueueFile file(m_Path);
+        ASSERT_TRUE(file.IsOpen());
+        EXPECT_TRUE(file.WasRepaired()); // an empty file has no valid header
+    }
+    const Bytes bytes = ReadAll();
+    ASSERT_EQ(20u, bytes.size());
+    EXPECT_EQ(1u, Word(bytes, 0));
+    EXPECT_EQ(0u, Word(bytes, 4));
+    EXPECT_EQ(20u, Word(bytes, 8));
+    EXPECT_EQ(0u, Word(bytes, 12));
+    EXPECT_EQ(Crc32(bytes.data(), 16), Word(bytes, 16));
+
+    CQueueFile again(m_Path);
+    EXPECT_FALSE(again.WasRepaired());
+    EXPECT_EQ(20u, again.Header().firstPendingOffset);
+}
+
+TEST_F(QueueFileTest, RecordsReadBackInOrderUntilTheEnd)
+{
+    const std::vector<std::string> queries = {"tid=a&en=1", "tid=b&en=22", std::string(2047, 'q')};
+    const std::vector<std::uint32_t> offsets = MakeQueue(queries);
+    CQueueFile file(m_Path);
+    std::uint32_t offset = 20;
+    for (std::size_t i = 0; i < queries.size(); ++i)
+    {
+        QueueItem item;
+        ASSERT_EQ(ReadStatus::Item, file.ReadItem(offset, item));
+        EXPECT_EQ(offsets[i], offset);
+        EXPECT_EQ(queries[i], item.query);
+        EXPECT_EQ("", item.extra);
+        EXPECT_EQ(23 + queries[i].size(), item.recordSize);
+        offset += item.recordSize;
+    }
+    QueueItem item;
+    EXPECT_EQ(ReadStatus::End, file.ReadItem(offset, item));
+    EXPECT_EQ(static_cast<std::int64_t>(offset), file.GetSize());
+}
+
+TEST_F(QueueFileTest, DamagedRecordsAreRecognised)
+{
+    MakeQueue({"tid=first", "tid=second"});
+    const Bytes good = ReadAll();
+    const std::size_t second = 20 + 23 + 9;
+
+    struct Case
+    {
+        const char* what;
+        Bytes bytes;
+    };
+    auto changed = [&](auto change)
+    {
+        Bytes bytes = good;
+        change(bytes);
+        return bytes;
+    };
+    const Case cases[] = {
+        {"flipped payload bit", changed([&](Bytes& b) { b[second + 23] ^= 0x04; })},
+        {"flipped check bit", changed([&](Bytes& b) { b[second + 8] ^= 0x80; })},
+        {"truncated payload", changed([&](Bytes& b) { b.resize(b.size() - 3); })},
+        {"truncated header", changed([&](Bytes& b) { b.resize(second + 10); })},
+        {"two stray bytes", changed([&](Bytes& b) { b.resize(second + 2); })},
+        {"size over the limit", changed([&](Bytes& b) { PutWord(b, second, 1000001); })},
+        {"size below the header", changed([&](Bytes& b) { PutWord(b, second, 22); })},
+        {"header size not 23", changed([&](Bytes& b) { PutWord(b, second + 4, 24); })},
+        {"lengths beyond the payload", changed([&](Bytes& b) { b[second + 17] = 11; })},
+        {"size past the end", changed([&](Bytes& b) { PutWord(b, second, 23 + 10 + 5); })},
+    };
+    for (const Case& c : cases)
+    {
+        WriteAll(c.bytes);
+        CQueueFile file(m_Path);
+        ASSERT_FALSE(file.WasRepaired()) << c.what;
+        QueueItem item;
+        ASSERT_EQ(ReadStatus::Item, file.ReadItem(20, item)) << c.what;
+        EXPECT_EQ("tid=first", item.query) << c.what;
+        EXPECT_EQ(ReadStatus::Damaged, file.ReadItem(static_cast<std::uint32_t>(second), item)) << c.what;
+    }
+}
+
+TEST_F(QueueFileTest, DamagedHeaderResetsTheQueue)
+{
+    MakeQueue({"tid=first", "tid=second"});
+    const Bytes good = ReadAll();
+
+    struct Case
+    {
+        const char* what;
+        std::size_t byte;
+        std::uint8_t mask;
+    };
+    const Case flips[] = {{"version byte", 0, 0x01},
+                          {"pending count", 4, 0x10},
+                          {"offset", 9, 0x01},
+                          {"reserved", 14, 0x40},
+                          {"check", 19, 0x80}};
+    for (const Case& c : flips)
+    {
+        Bytes bytes = good;
+        bytes[c.byte] ^= c.mask;
+        WriteAll(bytes);
+        {
+            CQueueFile file(m_Path);
+            EXPECT_TRUE(file.WasRepaired()) << c.what;
+        }
+        const Bytes after = ReadAll();
+        ASSERT_EQ(20u, after.size()) << c.what;
+        EXPECT_EQ(20u, Word(after, 8));
+    }
+
+    // Well-formed headers that cannot be true: another version, a first pending offset outside the file.
+    auto withHeader = [&](std::uint32_t version, std::uint32_t offset)
+    {
+        Bytes bytes = good;
+        PutWord(bytes, 0, version);
+        PutWord(bytes, 8, offset);
+        PutWord(bytes, 16, Crc32(bytes.data(), 16));
+        return bytes;
+    };
+    for (const Bytes& bytes : {withHeader(2, 20), withHeader(0, 20), withHeader(1, 19),
+                               withHeader(1, static_cast<std::uint32_t>(good.size() + 1))})
+    {
+        WriteAll(bytes);
+        {
+            CQueueFile file(m_Path);
+            EXPECT_TRUE(file.WasRepaired());
+        }
+        EXPECT_EQ(20u, ReadAll().size());
+    }
+
+    // The same header with its own values is accepted, also an offset at the very end.
+    WriteAll(withHeader(1, static_cast<std::uint32_t>(good.size())));
+    CQueueFile file(m_Path);
+    EXPECT_FALSE(file.WasRepaired());
+    EXPECT_EQ(good.size(), file.Header().firstPendingOffset);
+}
+
+TEST_F(QueueFileTest, MoveToFrontKeepsTheRecordsBehindTheOffset)
+{
+    const std::vector<std::uint32_t> offsets = MakeQueue({"tid=1", "tid=22", "tid=333"});
+    {
+        CQueueFile file(m_Path);
+        ASSERT_TRUE(file.MoveToFront(offsets[1]));
+        EXPECT_EQ(20u, file.Header().firstPendingOffset);
+    }
+    CQueueFile file(m_Path);
+    EXPECT_FALSE(file.WasRepaired());
+    QueueItem item;
+    ASSERT_EQ(ReadStatus::Item, file.ReadItem(20, item));
+    EXPECT_EQ("tid=22", item.query);
+    ASSERT_EQ(ReadStatus::Item, file.ReadItem(20 + item.recordSize, item));
+    EXPECT_EQ("tid=333", item.query);
+    EXPECT_EQ(20 + 29 + 30, file.GetSize());
+
+    // Moving from the end empties the queue.
+    ASSERT_TRUE(file.MoveToFront(static_cast<std::uint32_t>(file.GetSize())));
+    EXPECT_EQ(20, file.GetSize());
+}
