@@ -60,6 +60,19 @@ def unelevated_runs():
         runharness.run_windows_program = original
 
 
+# The upload thread that a run starts at once finds nothing to send, waits one second and ends; an event
+# queued in that second is left for the next run. Answering the query later keeps a run's outcome at its run.
+QUERY_ANSWER_DELAY_S = 1.5
+
+
+def offer_installer(updater, data: bytes, path: str = "/setup.exe"):
+    """Hosts data on the harness's file server and has the update service offer it, answering each query
+    after QUERY_ANSWER_DELAY_S."""
+    installer = updater.host(path, data)
+    updater.offer(installer, delay=QUERY_ANSWER_DELAY_S)
+    return installer
+
+
 def installer_parameters(parking_copy: str, installer_args: str = "") -> str:
     return PARK_PREFIX + parking_copy + '"' + (" " + installer_args if installer_args else "")
 
@@ -76,17 +89,18 @@ def parking_parameters(client: str, locale: str, app_args: str = "", dp: str = "
 
 # --- what tools/TestInstaller recorded ---------------------------------------------------------------------
 
-def test_installer_folder() -> Path:
+def installer_record_folder() -> Path:
     return PREFIX / "drive_c" / "ProgramData" / "OrvaneTest"
 
 
 def invocations_file() -> Path:
-    return test_installer_folder() / "invocations.txt"
+    return installer_record_folder() / "invocations.txt"
 
 
 def clear_invocations() -> None:
-    invocations_file().unlink(missing_ok=True)
-    progress_file().unlink(missing_ok=True)
+    """Forgets every recorded start and progress record, and the installer's settings."""
+    for path in (invocations_file(), progress_file(), installer_record_folder() / "installer.ini"):
+        path.unlink(missing_ok=True)
 
 
 def invocations(role: Optional[str] = None) -> List[Tuple[str, str, str]]:
@@ -98,8 +112,17 @@ def invocations(role: Optional[str] = None) -> List[Tuple[str, str, str]]:
     return [r for r in records if role is None or r[0] == role]
 
 
+def set_test_installer(*, steps: int = 4, step_ms: int = 150, exit_code: int = 0, signal_park: bool = True) -> None:
+    """How tools/TestInstaller behaves as installer: progress steps written to "Install", the pause after
+    each, its exit code, and whether it sets the parking program's execute event at its end."""
+    folder = installer_record_folder()
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "installer.ini").write_text(f"[installer]\r\nSteps={steps}\r\nStepMs={step_ms}\r\n"
+                                          f"ExitCode={exit_code}\r\nSignalPark={int(signal_park)}\r\n")
+
+
 def progress_file() -> Path:
-    return test_installer_folder() / "progress.txt"
+    return installer_record_folder() / "progress.txt"
 
 
 def progress_records() -> List[Tuple[float, int]]:

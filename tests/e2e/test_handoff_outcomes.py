@@ -6,9 +6,9 @@ asks the service at all.
 
 import pytest
 
-from handoff import (CLIENT_WINDOWS_PATH, clear_invocations, elevation_service, installer_parameters,
-                     invocations, parking_copy_of, shell_command_line, stand_in_client, stop_waiting_parks,
-                     unelevated_runs, wait_for_invocations, windows_path_in_prefix)
+from handoff import (CLIENT_WINDOWS_PATH, clear_invocations, elevation_service, installer_parameters, invocations,
+                     offer_installer, parking_copy_of, set_test_installer, shell_command_line, stand_in_client,
+                     stop_waiting_parks, unelevated_runs, wait_for_invocations, windows_path_in_prefix)
 from runharness import DEFAULT_DEBUGGING
 
 CLIENT_SECONDS = 20
@@ -18,7 +18,7 @@ CLIENT_SECONDS = 20
 def handing_off(updater):
     stop_waiting_parks()
     clear_invocations()
-    updater.offer(updater.host("/setup.exe", updater.signed_installer()))
+    offer_installer(updater, updater.signed_installer())
     with stand_in_client():
         yield updater
     stop_waiting_parks()
@@ -32,7 +32,7 @@ def handing_off(updater):
     (0xC0000005, "InstallerExitCode3221225477"),  # unsigned decimal
 ])
 def test_installer_exit_code_is_reported_and_the_run_still_succeeds(handing_off, installer_exit_code, result):
-    handing_off.set_test_installer(steps=1, step_ms=300, exit_code=installer_exit_code)
+    set_test_installer(steps=1, step_ms=300, exit_code=installer_exit_code)
     run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
 
     assert run.exit_code == 0, run.describe()
@@ -50,7 +50,7 @@ def test_installer_exit_code_is_reported_and_the_run_still_succeeds(handing_off,
     ("registered", 0, []),
 ], ids=["missing", "cannot be created", "launch fails", "no handle", "works"])
 def test_unelevated_run_falls_back_to_a_direct_start_when_the_service_fails(handing_off, service, mode, reported):
-    handing_off.set_test_installer(steps=1, step_ms=300)
+    set_test_installer(steps=1, step_ms=300)
     handing_off.set_debugging({**DEFAULT_DEBUGGING, "ElevationServiceMode": mode})
     with elevation_service(service), unelevated_runs():
         run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
@@ -67,7 +67,7 @@ def test_unelevated_run_falls_back_to_a_direct_start_when_the_service_fails(hand
 
 def test_elevated_run_never_asks_the_service(handing_off):
     """A service that would fail every launch: an elevated run does not notice, as it never calls it."""
-    handing_off.set_test_installer(steps=1, step_ms=300)
+    set_test_installer(steps=1, step_ms=300)
     handing_off.set_debugging({**DEFAULT_DEBUGGING, "ElevationServiceMode": 1})
     with elevation_service("registered"):
         run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")

@@ -13,9 +13,10 @@ import pytest
 
 import runharness
 from handoff import (CLIENT_WINDOWS_PATH, PARK, STOP_PARAMETERS, clear_invocations, elevation_service,
-                     installer_parameters, invocations, park_log_entries, parking_copy_of, parking_parameters,
-                     shell_command_line, stand_in_client, stop_waiting_parks, unelevated_runs,
-                     wait_for_invocations, wait_for_park_line, windows_path_in_prefix)
+                     installer_parameters, invocations, offer_installer, park_log_entries, parking_copy_of,
+                     parking_parameters, set_test_installer, shell_command_line, stand_in_client,
+                     stop_waiting_parks, unelevated_runs, wait_for_invocations, wait_for_park_line,
+                     windows_path_in_prefix)
 from winehost import windows_path
 
 CLIENT_SECONDS = 20
@@ -27,8 +28,8 @@ FAILURE_LAUNCH_SHELL_EXECUTE = 0x501
 def handing_off(updater):
     stop_waiting_parks()
     clear_invocations()
-    updater.set_test_installer(steps=1, step_ms=300)
-    updater.offer(updater.host("/setup.exe", updater.signed_installer()))
+    set_test_installer(steps=1, step_ms=300)
+    offer_installer(updater, updater.signed_installer())
     with stand_in_client():
         yield updater
     stop_waiting_parks()
@@ -128,7 +129,7 @@ def image_for_another_processor(path):
                          ids=["elevated", "unelevated through the service"])
 def test_installer_that_cannot_start_ends_the_run_and_stops_park(handing_off, tmp_path, unelevated, service_report):
     unstartable = handing_off.signed_installer(source=image_for_another_processor(tmp_path / "Arm64Setup.exe"))
-    handing_off.offer(handing_off.host("/setup.exe", unstartable))
+    offer_installer(handing_off, unstartable)
 
     with elevation_service("registered"), (unelevated_runs() if unelevated else contextlib.nullcontext()):
         run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")

@@ -7,9 +7,9 @@ builds, with and without installer and application arguments.
 
 import pytest
 
-from handoff import (CLIENT_WINDOWS_PATH, PARK, clear_invocations, elevation_service,
-                     installer_parameters, invocations, launch_parameters, park_log_entries, parking_copy_of,
-                     parking_parameters, progress_records, shell_command_line, stand_in_client,
+from handoff import (CLIENT_WINDOWS_PATH, PARK, clear_invocations, elevation_service, installer_parameters,
+                     invocations, launch_parameters, offer_installer, park_log_entries, parking_copy_of,
+                     parking_parameters, progress_records, set_test_installer, shell_command_line, stand_in_client,
                      stop_waiting_parks, unelevated_runs, wait_for_invocations, windows_path_in_prefix)
 
 CLIENT_SECONDS = 20  # the parking program restarts the client well within this after the run
@@ -21,7 +21,7 @@ def road(updater):
     parking program left waiting from before."""
     stop_waiting_parks()
     clear_invocations()
-    updater.offer(updater.host("/setup.exe", updater.signed_installer()))
+    offer_installer(updater, updater.signed_installer())
     with stand_in_client():
         yield updater
     stop_waiting_parks()
@@ -33,7 +33,7 @@ def progress_position(percent):
 
 
 def test_successful_update_through_the_elevation_service_restarts_the_client(road):
-    road.set_test_installer(steps=4, step_ms=800)
+    set_test_installer(steps=4, step_ms=800)
     with elevation_service("registered"), unelevated_runs():
         run = road.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
 
@@ -48,7 +48,7 @@ def test_successful_update_through_the_elevation_service_restarts_the_client(roa
     copy = parking_copy_of(installer_line, run.download_folder)
     assert installer_line == shell_command_line(installer_path, installer_parameters(copy))
     assert run.download_files[copy.rsplit("\\", 1)[1]] == PARK.read_bytes()
-    assert run.download_files["setup.exe"] == road.signed_installer()
+    assert run.download_files["setup.exe"] == road.files.content("/setup.exe")
 
     # Park.exe: the copy, started with the client, the launch parameters and the two events.
     park_lines = [text for _, text in park_log_entries(copy)]
@@ -76,7 +76,7 @@ def test_successful_update_through_the_elevation_service_restarts_the_client(roa
 ], ids=["defaults", "partner", "application arguments", "installer and application arguments"])
 def test_installer_and_park_receive_exactly_the_hand_off_command_lines(road, arguments, locale, installer_args,
                                                                        app_args, dp):
-    road.set_test_installer(steps=1, step_ms=300)
+    set_test_installer(steps=1, step_ms=300)
     # Elevated: the installer is started directly; the service passes the same texts on (test above).
     run = road.run(f"/locale={locale}", *arguments)
 

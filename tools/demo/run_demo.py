@@ -7,6 +7,7 @@ outcome to the GA4 sink. Prints a short summary of each stage; exits 0 when the 
 
 import sys
 import tempfile
+import textwrap
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -15,8 +16,8 @@ sys.path.insert(0, str(ROOT / "tools"))
 
 import pki  # noqa: E402
 from handoff import (CLIENT_WINDOWS_PATH, clear_invocations, elevation_service, invocations,  # noqa: E402
-                     park_log_entries, parking_copy_of, progress_records, service_server, stand_in_client,
-                     stop_waiting_parks, unelevated_runs, wait_for_invocations)
+                     offer_installer, park_log_entries, parking_copy_of, progress_records, service_server,
+                     set_test_installer, stand_in_client, stop_waiting_parks, unelevated_runs, wait_for_invocations)
 from runharness import UpdaterHarness, distrust_roots, trust_roots  # noqa: E402
 from testservers import CrlServer  # noqa: E402
 
@@ -25,7 +26,8 @@ ARGUMENTS = [f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US"]
 
 
 def stage(name, text):
-    print(f"  {name:<11} {text}")
+    print(textwrap.fill(text, width=118, initial_indent=f"  {name:<11} ", subsequent_indent=" " * 16,
+                        break_long_words=True, break_on_hyphens=False))
 
 
 def shorten(text, limit=150):
@@ -53,9 +55,8 @@ def demo(work, tls, codesign, crl):
             return 1
         stop_waiting_parks()
         clear_invocations()
-        installer = harness.host("/OrvaneSetup.exe", harness.signed_installer("orvane-inc"))
-        harness.offer(installer, version="1.2.0.0")
-        harness.set_test_installer(steps=4, step_ms=600)
+        installer = offer_installer(harness, harness.signed_installer("orvane-inc"), "/OrvaneSetup.exe")
+        set_test_installer(steps=4, step_ms=600)
 
         print("Orvane updater: one update from query to client restart")
         stage("servers", f"update service {harness.service.url('/v1/client-updates/')}, "
@@ -91,9 +92,12 @@ def report(harness, run, installer):
     installers = invocations("installer")
     copy = parking_copy_of(installers[0][2], run.download_folder) if installers else None
     if copy is not None:
-        park_start = next((t for _, t in park_log_entries(copy) if t.startswith("started: ")), "not started")
-        stage("parking", shorten(park_start.replace("started: ", "Park copy started: "), 200))
-        stage("installer", "started through the elevation service: " + shorten(installers[0][2], 200))
+        park_start = next((t for _, t in park_log_entries(copy) if t.startswith("started: ")), None)
+        stage("parking", "copy of Park.exe started: " + park_start[len("started: "):] if park_start else
+              "the parking copy was not started")
+        service_failures = [r for r in (run.results or []) if r and r.startswith("Service")]
+        how = "through the elevation service" if not service_failures else f"directly after {service_failures}"
+        stage("installer", f"started {how}: {installers[0][2]}")
     records = progress_records()
     stage("progress", ", ".join(f"Install {p:g} -> bar {pos}" for p, pos in records) or "none seen")
     results = run.results if run.hits is not None else []
