@@ -30,7 +30,6 @@ from typing import Callable, Dict, List, Optional
 import pki
 from analytics_support import (consent_cookie, dump_queue, host_port, queue_path, remove_queue, settings_file,
                                write_cookies)
-from handoff import TEST_INSTALLER, clear_invocations, invocations, test_installer_folder
 from messageboxes import ANSWER_TOOL, AnsweredBox
 from testservers import Answer, FileServer, Ga4Sink, UpdateService
 from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
@@ -38,6 +37,7 @@ from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_window
 
 UPDATER = BUILD / "Updater.exe"
 EVENT_PROBE = BUILD / "tools" / "EventProbe" / "EventProbe.exe"
+TEST_INSTALLER = BUILD / "tools" / "TestInstaller" / "TestInstaller.exe"
 
 DEBUGGING_KEY = r"HKEY_LOCAL_MACHINE\Software\Orvane\Debugging"
 INSTALLER_STATUS_KEY = r"HKEY_LOCAL_MACHINE\Software\Orvane\InstallerStatus"
@@ -380,9 +380,11 @@ class UpdaterHarness:
         self._clean_product_state()
         self._clean_test_installer_state()
 
-    def _clean_test_installer_state(self) -> None:
-        (test_installer_folder() / "installer.ini").unlink(missing_ok=True)
-        clear_invocations()
+    @staticmethod
+    def _clean_test_installer_state() -> None:
+        import handoff  # it builds on this module
+
+        handoff.clear_invocations()
 
     def _clean_product_state(self) -> None:
         shutil.rmtree(download_folder(self.product), ignore_errors=True)
@@ -411,20 +413,6 @@ class UpdaterHarness:
         else:
             write_cookies(consent=consent_cookie)
 
-    def set_test_installer(self, *, steps: int = 4, step_ms: int = 150, exit_code: int = 0,
-                           signal_park: bool = True) -> None:
-        """How tools/TestInstaller behaves as installer: progress steps written to "Install", the pause after
-        each, its exit code, and whether it tells the parking program to restart the client."""
-        folder = test_installer_folder()
-        folder.mkdir(parents=True, exist_ok=True)
-        (folder / "installer.ini").write_text(
-            f"[installer]\r\nSteps={steps}\r\nStepMs={step_ms}\r\nExitCode={exit_code}\r\n"
-            f"SignalPark={int(signal_park)}\r\n")
-
-    def invocations(self, role: Optional[str] = None) -> List[tuple]:
-        """(role, process id, command line) of every start of tools/TestInstaller so far in this test."""
-        return invocations(role)
-
     @property
     def codesign(self):
         return self._codesign_source()
@@ -449,7 +437,9 @@ class UpdaterHarness:
         stand_in = self.work / "park-stand-in.exe"
         if not stand_in.exists():
             stand_in.write_bytes(b"MZ stand-in, never started")
-        self.set_test_installer(steps=1, step_ms=50)
+        import handoff  # it builds on this module
+
+        handoff.set_test_installer(steps=1, step_ms=50)
         return ["/noparking", f"/parkpath={windows_path(stand_in)}"]
 
     def host(self, path: str, data: bytes, *, tls: bool = False) -> Installer:

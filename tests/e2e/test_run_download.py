@@ -6,6 +6,7 @@ import re
 
 import pytest
 
+from handoff import invocations
 from runharness import INSTALLER_STATUS_KEY, query_registry_value
 from winehost import roaming_appdata
 from testservers import faults as F
@@ -183,7 +184,7 @@ def test_patch_url_is_downloaded_with_the_signature_check_alone(updater, tls):
     assert run.events == ["UpdateYes"]
     assert run.results == ["Succeeded"]
     assert attempts(run) == ["multi"]
-    [(role, _, command_line)] = updater.invocations()
+    [(role, _, command_line)] = invocations()
     assert role == "installer" and "setup.exe" in command_line
 
 
