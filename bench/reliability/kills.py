@@ -73,6 +73,7 @@ def run(runs: int, seed: int, verbose: bool) -> int:
                 ranges = stream_ranges(size, threads)
                 held = [correct_extent(cache, data, first, last) if cache.exists() else first
                         for first, last in ranges]
+                recorded = resume_points(target, size, threads)
                 server.log.clear()
                 result = run_driver(url, target, timeout_s=180, deadline_ms=120000)
                 asked = [r.range_asked for r in server.log.records() if r.method == "GET"]
@@ -84,13 +85,16 @@ def run(runs: int, seed: int, verbose: bool) -> int:
                 mine = [s for s in starts if first <= s <= last] or ([first] if None in asked else [])
                 refetched.append(max(0, extent - min(mine)) if mine else 0)
             bad += 0 if correct else 1
-            rows.append([index, size, threads, killed_at, " / ".join(str(n) for n in refetched),
+            rows.append([index, size, threads, killed_at, " / ".join(str(n) for n in recorded),
+                         " / ".join(str(a) for a in asked), " / ".join(str(n) for n in refetched),
                          "yes" if correct else f"NO (exit {result.exit_code})"])
             if verbose or not correct:
                 print(f"  run {index}: {rows[-1]}", flush=True)
     print()
     print(f"kills: {runs} runs, seed {seed} (engine at {RATE // 1000} kB/s per connection, killed hard, "
           "resumed by a new process)")
-    print_table(["run", "size", "streams", "bytes done at kill", "re-fetched per stream", "hash-correct"], rows)
+    print_table(["run", "size", "streams", "bytes done at kill", "recorded offsets", "ranges asked on resume",
+                 "re-fetched per stream", "hash-correct"], rows)
+    print("re-fetched: bytes the killed process had already written correctly that the new process asked for again")
     print(f"hash-correct after resume: {runs - bad} of {runs}")
     return 1 if bad else 0
