@@ -4,11 +4,21 @@ from __future__ import annotations
 
 from collections import Counter
 
+import shutil
+
 from environment import TEST_INSTALLER, Environment, invocations, print_table
-from test_trust import clear_revocation_caches
+from winehost import user_folder
 
 INSTALLER_PATH = "/bench/trust/setup.exe"
 REJECTED_EXIT = 260  # FailureMainIsFileOrvaneSigned: neither attempt passed the checks
+
+
+def clear_revocation_caches() -> None:
+    """Wine keeps fetched CRLs in WinInet's URL cache and the revocation answer per certificate serial in
+    CryptnetUrlCache (recording a revoked certificate as good): both go, so each run asks the CRL server."""
+    local = user_folder() / "AppData"
+    shutil.rmtree(local / "Local" / "Microsoft" / "Windows" / "INetCache", ignore_errors=True)
+    shutil.rmtree(local / "LocalLow" / "Microsoft" / "CryptnetUrlCache", ignore_errors=True)
 
 
 def tampered(signed: bytes) -> bytes:
@@ -52,7 +62,7 @@ def run(runs: int, seed: int, verbose: bool) -> int:
             tally[(name, "started")] += started
             if verbose or not rejected:
                 print(f"  run {index}: {name} -> exit {result.exit_code}, started {started}, "
-                      f"timed out {result.timed_out}, {result.elapsed_s:.1f} s", flush=True)
+                      f"timed out {result.timed_out}, {result.elapsed_s:.1f} s, reported {result.results}", flush=True)
     print()
     print(f"trust: {runs} runs, seed {seed} (each must end with exit code {REJECTED_EXIT}, the installer never started)")
     rows = [[name, tally[(name, "runs")], tally[(name, "rejected")], tally[(name, "started")],
