@@ -4,12 +4,15 @@ copied), the classification of a run's end, a listing of drive_c, and a plain ta
 
 from __future__ import annotations
 
+import errno
 import os
 import subprocess
 import sys
 import tempfile
+import time
 import uuid
 from pathlib import Path
+from types import SimpleNamespace
 
 ROOT = Path(__file__).resolve().parent.parent.parent
 for folder in (ROOT / "tools", ROOT / "tests" / "e2e", ROOT / "tests" / "e2e" / "download"):
@@ -29,6 +32,7 @@ DOCUMENTED_EXIT_CODES = {0, 2, 3, 4, 256, 257, 258, 259, 260, 261, 768, 770, 771
 INSTALLER_INI = "[installer]\r\nSteps=1\r\nStepMs=0\r\nExitCode=0\r\nSignalPark=0\r\n"
 # Every bench run hands off without the parking program, which would stay behind waiting on its events.
 RUN_ARGUMENTS = ("/noparking",)
+PORT_WAIT_SECONDS = 1800
 
 
 def is_crash(exit_code) -> bool:
@@ -66,11 +70,24 @@ class Environment:
                                                       crl_folder=self.crl.root)
                 self._trust(self.codesign.root)
             self.product = f"Bench-{uuid.uuid4().hex[:8]}"
-            self.harness = UpdaterHarness(self._folder("harness"), self.tls, lambda: self.codesign, self.product)
+            self.harness = self._harness_when_ports_free()
             self._write_installer_ini()
         except BaseException:
             self.close()
             raise
+
+    def _harness_when_ports_free(self) -> UpdaterHarness:
+        """The harness, once the fixed loopback ports of the test build are free: every worktree's tests
+        use the same ports, so a test run elsewhere on the machine makes the bench wait."""
+        deadline = time.monotonic() + PORT_WAIT_SECONDS
+        while True:
+            try:
+                return UpdaterHarness(self._folder("harness"), self.tls, lambda: self.codesign, self.product)
+            except OSError as error:
+                if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                    raise
+                print("waiting for the test build's loopback ports (a test run is using them)", flush=True)
+                time.sleep(10)
 
     def _folder(self, name: str) -> Path:
         path = self.work / name
@@ -116,8 +133,14 @@ class Environment:
     def run_updater(self, *arguments: str, timeout_s: float = 120, **options):
         """One run of Updater.exe with the bench's arguments; the test installer's records cleared first."""
         clear_invocations()
-        return self.harness.run(*RUN_ARGUMENTS, *arguments, watch_events=False, allow_timeout=True,
-                                timeout_s=timeout_s, **options)
+        running = self.harness.start(*RUN_ARGUMENTS, *arguments, watch_events=False, timeout_s=timeout_s, **options)
+        try:
+            return running.finish(allow_timeout=True)
+        except subprocess.TimeoutExpired:
+            # Not even the launcher ended: something of the run holds on. Counted as hung.
+            running.kill()
+            return SimpleNamespace(exit_code=None, timed_out=True, elapsed_s=time.monotonic() - running.started,
+                                   download_files={}, file_requests=[], results=[], command_line=running.command_line)
 
 
 def classify(run, installer: bytes) -> str:
