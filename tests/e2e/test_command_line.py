@@ -65,7 +65,7 @@ def test_defaults_without_arguments(updater):
     ('"' * 5001 + " /dp", 3),
     ("/channel=\u0416\u0436", 0x100),  # not representable as 8-bit text: the run ends in order
     (" ".join(f"/x{i}=\u00e9" for i in range(3000)), 3),
-])
+], ids=["30000 slashes", "5001 quotes", "channel not 8-bit", "3000 unknown options"])
 def test_hostile_command_lines_end_in_order(updater, tail, exit_code):
     run = updater.run(raw=tail, product=None)
     assert run.exit_code == exit_code, run.describe()

@@ -5,7 +5,9 @@
 //   DownloadDriver.exe --batch LIST [--parallel N] [options]     LIST: UTF-8 lines "URL<TAB>TARGET"
 //
 // Options: --retries N (default 5), --timeout-ms N (receive time-out of the streams),
-//          --deadline-ms N (give up waiting after N ms: prints "hung", exit code 4), --progress.
+//          --deadline-ms N (give up waiting after N ms: prints "hung", exit code 4), --progress,
+//          --stop-after-ms N (release the downloads after N ms, as an owner that gives up does, and print
+//          "stopped <i> <ms the release took>"; the state files stay for a resume).
 //
 // Output, one line each: "started <i>", "progress <i> <bytesDone> <downloadSize> <streamCount>" (with
 // --progress, on change), "finished <i> <downloadSize>", "failed <i> <description on one line>",
@@ -55,6 +57,7 @@ struct Options
     ULONGLONG deadlineMs = 0;
     size_t parallel = 1;
     bool progress = false;
+    ULONGLONG stopAfterMs = 0;
 };
 
 void PrintLine(const std::string& text)
@@ -137,6 +140,8 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options)
             options.deadlineMs = std::wcstoull(value.c_str(), nullptr, 10);
         else if (name == L"--parallel")
             options.parallel = std::wcstoul(value.c_str(), nullptr, 10);
+        else if (name == L"--stop-after-ms")
+            options.stopAfterMs = std::wcstoull(value.c_str(), nullptr, 10);
         else if (name != L"--batch")
             return false;
     }
@@ -228,6 +233,22 @@ int wmain(int argc, wchar_t** argv)
                 job.download.Reset(); // joins its threads; a failed one deletes its files
                 --running;
             }
+        }
+        if (options.stopAfterMs != 0 && ::GetTickCount64() - start > options.stopAfterMs)
+        {
+            for (size_t i = 0; i < options.jobs.size(); ++i)
+            {
+                Job& job = options.jobs[i];
+                if (!job.started || job.ended)
+                    continue;
+                const ULONGLONG releasing = ::GetTickCount64();
+                job.download.Reset(); // stops and joins its threads
+                PrintLine("stopped " + std::to_string(i) + " " +
+                          std::to_string(::GetTickCount64() - releasing));
+                job.ended = true;
+                ++failed;
+            }
+            break;
         }
         if (options.deadlineMs != 0 && ::GetTickCount64() - start > options.deadlineMs)
         {

@@ -22,6 +22,7 @@ constexpr std::uint32_t kBlockSize = 0x10000;
 constexpr std::uint32_t kBufferCount = 2;
 constexpr std::uint32_t kMultiStreamThreshold = 0x1400000; // 20 MiB
 constexpr DWORD kRecentDataMs = 2000;
+constexpr std::uint32_t kBlocksPerStopCheck = 16;
 
 std::atomic<std::uint64_t> g_LastDataTick{0};
 
@@ -70,9 +71,9 @@ void CDownloadThread::ForceClose(DWORD timeoutMs)
     if (::WaitForSingleObject(GetHandle(), timeoutMs) == WAIT_OBJECT_0)
         return;
     Win32::CCriticalSectionLock lock(m_HandleLock);
-    if (m_ReadBusy.load() && m_Internet != nullptr && !m_ForceClosed)
+    if (m_ReadBusy.load() && m_Internet.IsValid() && !m_ForceClosed)
     {
-        ::InternetCloseHandle(m_Internet);
+        m_Internet.Reset();
         m_ForceClosed = true;
     }
 }
@@ -81,14 +82,16 @@ void CDownloadThread::CloseHandles()
 {
     Win32::CCriticalSectionLock lock(m_HandleLock);
     // Children before their parent: closing a parent closes its children as well, and a child handle
-    // closed a second time could by then name a new handle of another thread.
-    if (!m_ForceClosed)
+    // closed a second time could by then name a new handle of another thread. For the same reason the
+    // children of a root that ForceClose closed are only forgotten.
+    if (m_ForceClosed)
     {
-        for (HINTERNET handle : {m_Request, m_Connection, m_Internet})
-            if (handle != nullptr)
-                ::InternetCloseHandle(handle);
+        m_Request.Release();
+        m_Connection.Release();
     }
-    m_Request = m_Connection = m_Internet = nullptr;
+    m_Request.Reset();
+    m_Connection.Reset();
+    m_Internet.Reset();
     m_ForceClosed = false;
 }
 
@@ -255,10 +258,15 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
                                                               kBlockSize, m_DownloadSize, m_StreamIndex,
                                                               m_StreamCount, m_LastModified));
     bool endOfResponse = false;
+    // Looking at the stop event is a kernel call (under Wine a round trip to the server that costs a good
+    // part of a block's time): it is done after every wait and every read that did not simply deliver
+    // data, and every few blocks otherwise, so a stop is still seen within a few blocks.
+    std::uint32_t blocksSinceStopCheck = 0;
     for (std::uint32_t i = 1;; i ^= 1)
     {
-        unsigned char* buffer = writer->GetBuffer(i);
-        if (IsStopSignalled())
+        bool waited = false;
+        unsigned char* buffer = writer->GetBuffer(i, &waited);
+        if (waited && IsStopSignalled())
             break;
         DWORD size = kBlockSize;
         bool lastRead = false;
@@ -286,11 +294,16 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
             m_ReadBusy.store(true);
         }
         DWORD read = 0;
-        const BOOL ok = ::InternetReadFile(m_Request, buffer, size, &read);
+        const BOOL ok = ::InternetReadFile(m_Request.Get(), buffer, size, &read);
         const DWORD readError = ::GetLastError();
         m_ReadBusy.store(false);
-        if (IsStopSignalled())
-            break;
+        const bool usual = ok && read != 0 && !lastRead && ++blocksSinceStopCheck < kBlocksPerStopCheck;
+        if (!usual)
+        {
+            blocksSinceStopCheck = 0;
+            if (IsStopSignalled())
+                break;
+        }
         if (!ok)
         {
             DWORD responseCode = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "System/Exception.h"
+#include "System/Net/InternetHandle.h"
 #include "System/Platform.h"
 #include "System/RefPtr.h"
 #include "System/Win32/Synchronization.h"
@@ -92,9 +93,9 @@ private:
     // Held for the connection set-up and whenever a handle of the attempt is closed, so that ForceClose
     // from another thread never races the thread's own opening or closing.
     Win32::CCriticalSection m_HandleLock;
-    HINTERNET m_Internet = nullptr;
-    HINTERNET m_Connection = nullptr;
-    HINTERNET m_Request = nullptr;
+    CInternetHandle m_Internet;
+    CInternetHandle m_Connection;
+    CInternetHandle m_Request;
     // Set when ForceClose closed the internet handle: WinInet then closed its children too, and their
     // handle values may already name someone else's handles, so this thread must not touch them again.
     bool m_ForceClosed = false;

@@ -1,6 +1,7 @@
 // The connection set-up of a download thread: request, status and header checks.
 #include "System/Net/MultiStreamDownload/ContentRange.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
+#include "System/Net/Url.h"
 #include "System/String/AnsiWide.h"
 
 #include <vector>
@@ -18,40 +19,6 @@ constexpr DWORD kHeaderBufferSize = 65536;
 constexpr DWORD kFieldBufferSize = 1040;
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
-
-struct UrlParts
-{
-    bool secure = false;
-    std::wstring host;
-    INTERNET_PORT port = 0;
-    std::wstring objectName; // path and extra information
-};
-
-bool SplitUrl(const std::wstring& url, UrlParts& parts)
-{
-    URL_COMPONENTSW components = {};
-    components.dwStructSize = sizeof(components);
-    components.dwSchemeLength = 1; // non-zero lengths ask for pointers into the text
-    components.dwHostNameLength = 1;
-    components.dwUrlPathLength = 1;
-    components.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &components))
-        return false;
-    if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS)
-        return false;
-    if (components.lpszHostName == nullptr || components.dwHostNameLength == 0)
-        return false;
-    parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
-    parts.host.assign(components.lpszHostName, components.dwHostNameLength);
-    parts.port = components.nPort;
-    if (components.lpszUrlPath != nullptr)
-        parts.objectName.assign(components.lpszUrlPath, components.dwUrlPathLength);
-    if (components.lpszExtraInfo != nullptr)
-        parts.objectName.append(components.lpszExtraInfo, components.dwExtraInfoLength);
-    if (parts.objectName.empty() || parts.objectName[0] != L'/')
-        parts.objectName.insert(0, L"/");
-    return true;
-}
 
 } // namespace
 
@@ -83,7 +50,7 @@ std::string CDownloadThread::QueryHeaders(DWORD infoLevel)
     static const char kBlank[] = "--blank--";
     std::copy(kBlank, kBlank + sizeof(kBlank) - 1, buffer.begin());
     DWORD length = kHeaderBufferSize;
-    if (!::HttpQueryInfoA(m_Request, infoLevel, buffer.data(), &length, nullptr))
+    if (!::HttpQueryInfoA(m_Request.Get(), infoLevel, buffer.data(), &length, nullptr))
     {
         const DWORD error = ::GetLastError();
         m_NetworkError = true;
@@ -99,7 +66,7 @@ bool CDownloadThread::QueryHeader(DWORD infoLevel, std::string& value)
 {
     char buffer[kFieldBufferSize] = {};
     DWORD length = kFieldBufferSize;
-    if (!::HttpQueryInfoA(m_Request, infoLevel, buffer, &length, nullptr))
+    if (!::HttpQueryInfoA(m_Request.Get(), infoLevel, buffer, &length, nullptr))
         return false;
     value.assign(buffer, std::min(length, kFieldBufferSize));
     return true;
@@ -107,40 +74,50 @@ bool CDownloadThread::QueryHeader(DWORD infoLevel, std::string& value)
 
 void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& answer)
 {
-    m_Internet = ::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (m_Internet == nullptr)
+    m_Internet.Reset(::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!m_Internet)
         ThrowNetwork(__LINE__, "InternetOpen failed.", ::GetLastError());
     if (IsStopSignalled())
         return;
 
-    const std::wstring wideUrl = AnsiToWide(m_Url);
-    UrlParts url;
-    if (!SplitUrl(wideUrl, url))
+    Url url;
+    try
+    {
+        url = Url::Parse(m_Url);
+    }
+    catch (const CException&)
+    {
+        url = Url(); // a bad port: refused below like any other unusable address
+    }
+    if ((url.scheme != "http" && url.scheme != "https") || url.host.empty())
     {
         // Not a network failure: every further attempt would fail the same way.
         throw CException(kSource, __LINE__, kEstablish,
                          "The URL cannot be used for a download.  URL=" + m_Url);
     }
-    m_Connection =
-        ::InternetConnectW(m_Internet, url.host.c_str(), url.port, L"", nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (m_Connection == nullptr)
+    m_Connection.Reset(::InternetConnectW(m_Internet.Get(), AnsiToWide(url.host).c_str(),
+                                          static_cast<INTERNET_PORT>(url.port), L"", nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, 0));
+    if (!m_Connection)
         ThrowNetwork(__LINE__, "InternetConnect failed.  URL=" + m_Url, ::GetLastError());
-    SetTimeouts(m_Connection, "connection");
+    SetTimeouts(m_Connection.Get(), "connection");
     if (IsStopSignalled())
         return;
 
+    const std::wstring objectName = AnsiToWide(url.GetObjectName());
     const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-    m_Request = ::HttpOpenRequestW(m_Connection, L"GET", url.objectName.c_str(), L"HTTP/1.1", nullptr,
-                                   acceptTypes, kRequestFlags | (url.secure ? INTERNET_FLAG_SECURE : 0), 0);
-    if (m_Request == nullptr)
+    m_Request.Reset(
+        ::HttpOpenRequestW(m_Connection.Get(), L"GET", objectName.c_str(), L"HTTP/1.1", nullptr, acceptTypes,
+                           kRequestFlags | (url.scheme == "https" ? INTERNET_FLAG_SECURE : 0), 0));
+    if (!m_Request)
     {
         const DWORD error = ::GetLastError();
         m_NetworkError = true;
         ::SetLastError(error);
         throw CException(kSource, __LINE__, kEstablish,
-                         L"HttpOpenRequestW failed.  URL=" + wideUrl + L"\r\nPath=" + url.objectName);
+                         L"HttpOpenRequestW failed.  URL=" + AnsiToWide(m_Url) + L"\r\nPath=" + objectName);
     }
-    SetTimeouts(m_Request, "request");
+    SetTimeouts(m_Request.Get(), "request");
     if (IsStopSignalled())
         return;
 
@@ -149,11 +126,12 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
         headers += "Range: bytes=" + std::to_string(offset) + "-" + std::to_string(m_LastByte) + "\r\n";
     else if (offset != 0)
         headers += "Range: bytes=" + std::to_string(offset) + "-\r\n";
-    if (!::HttpAddRequestHeadersA(m_Request, headers.c_str(), static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD))
+    if (!::HttpAddRequestHeadersA(m_Request.Get(), headers.c_str(), static_cast<DWORD>(-1),
+                                  HTTP_ADDREQ_FLAG_ADD))
         ThrowNetwork(__LINE__, "HttpAddRequestHeadersA failed.  URL=" + m_Url + "\r\nHeader=" + headers,
                      ::GetLastError());
 
-    if (!::HttpSendRequestA(m_Request, nullptr, 0, nullptr, 0))
+    if (!::HttpSendRequestA(m_Request.Get(), nullptr, 0, nullptr, 0))
     {
         const DWORD error = ::GetLastError();
         if (error == ERROR_INTERNET_TIMEOUT)

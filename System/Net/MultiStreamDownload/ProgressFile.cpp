@@ -44,35 +44,39 @@ bool ReadRecordFile(const std::wstring& path, unsigned char* bytes, DWORD size, 
     return ::ReadFile(file.Get(), bytes, size, &read, nullptr) && read == size;
 }
 
-enum class WriteResult
+// Puts a record over the one in an open file: one WriteFile at offset 0 rather than truncating first, so
+// that a process killed at any moment leaves either the old record or the new one, never an empty file
+// that would throw away a stream's progress. False with the last error set on failure.
+bool WriteRecordAt(HANDLE file, const unsigned char* bytes, DWORD size, bool setEnd)
 {
-    Written,
-    OpenFailed,
-    WriteFailed,
-};
-
-// Replaces the file's content with the record. The record is written over the old one in place (one
-// WriteFile at offset 0, then the end of file is set) rather than by truncating first, so that a process
-// killed at any moment leaves either the old record or the new one, never an empty file that would throw
-// away a stream's progress. On failure the last error names the cause.
-WriteResult WriteRecordFile(const std::wstring& path, const unsigned char* bytes, DWORD size,
-                            Win32::CThread* stopOwner)
-{
-    const Win32::CHandleHolder file = OpenWithRetries(path, GENERIC_WRITE, 0, OPEN_ALWAYS, stopOwner);
-    if (!file.IsValid())
-        return WriteResult::OpenFailed;
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
     DWORD written = 0;
-    if (!::WriteFile(file.Get(), bytes, size, &written, nullptr))
-        return WriteResult::WriteFailed;
+    if (!::WriteFile(file, bytes, size, &written, nullptr))
+        return false;
     if (written != size)
     {
         ::SetLastError(ERROR_WRITE_FAULT);
-        return WriteResult::WriteFailed;
+        return false;
     }
-    if (!::SetEndOfFile(file.Get()))
-        return WriteResult::WriteFailed;
-    return WriteResult::Written;
+    return !setEnd || ::SetEndOfFile(file);
 }
+
+Win32::CHandleHolder OpenRecordFileForWriting(const std::wstring& path, DWORD shareMode,
+                                              Win32::CThread* stopOwner)
+{
+    return OpenWithRetries(path, GENERIC_WRITE, shareMode, OPEN_ALWAYS, stopOwner);
+}
+
+[[noreturn]] void ThrowRecordFailure(int line, const char* function, const std::wstring& message, DWORD error)
+{
+    ::SetLastError(error);
+    throw CException(kSource, line, function, message);
+}
+
+constexpr char kDownloadWrite[] = "OV::System::Net::MultiStreamDownload::DownloadProgress::Write";
+constexpr char kStreamWrite[] = "OV::System::Net::MultiStreamDownload::StreamProgress::Write";
 
 void DeleteIfPresent(const std::wstring& path)
 {
@@ -126,15 +130,17 @@ void DownloadProgress::Write()
     Encode(bytes);
     Checksum = Crc32(bytes, kFileSize - 4);
     PutUint32(bytes + kFileSize - 4, Checksum);
-    const WriteResult result = WriteRecordFile(FileName(m_Target), bytes, kFileSize, nullptr);
-    if (result == WriteResult::Written)
-        return;
-    const DWORD error = ::GetLastError();
-    const std::wstring message =
-        Describe(result == WriteResult::OpenFailed ? L"File open failed" : L"Write download progress failed");
-    ::SetLastError(error);
-    throw CException(kSource, __LINE__, "OV::System::Net::MultiStreamDownload::DownloadProgress::Write",
-                     message);
+    const Win32::CHandleHolder file = OpenRecordFileForWriting(FileName(m_Target), 0, nullptr);
+    if (!file.IsValid())
+    {
+        const DWORD error = ::GetLastError();
+        ThrowRecordFailure(__LINE__, kDownloadWrite, Describe(L"File open failed"), error);
+    }
+    if (!WriteRecordAt(file.Get(), bytes, kFileSize, true))
+    {
+        const DWORD error = ::GetLastError();
+        ThrowRecordFailure(__LINE__, kDownloadWrite, Describe(L"Write download progress failed"), error);
+    }
 }
 
 void DownloadProgress::Delete(const std::wstring& target)
@@ -216,20 +222,44 @@ bool StreamProgress::Read(Win32::CThread& stopOwner)
 
 void StreamProgress::Write(Win32::CThread& stopOwner)
 {
+    CStreamProgressFile file(*this, stopOwner);
+    file.Write(*this);
+}
+
+void StreamProgress::WriteTo(HANDLE file, bool setEnd)
+{
     unsigned char bytes[kFileSize] = {};
     Padding = 0;
     Encode(bytes);
     Checksum = Crc32(bytes, kFileSize - 4);
     PutUint32(bytes + kFileSize - 4, Checksum);
-    const WriteResult result = WriteRecordFile(FileName(m_Target, StreamIndex), bytes, kFileSize, &stopOwner);
-    if (result == WriteResult::Written)
-        return;
-    const DWORD error = ::GetLastError();
-    const std::wstring message =
-        Describe(result == WriteResult::OpenFailed ? L"File open failed" : L"Write stream progress failed");
-    ::SetLastError(error);
-    throw CException(kSource, __LINE__, "OV::System::Net::MultiStreamDownload::StreamProgress::Write",
-                     message);
+    if (!WriteRecordAt(file, bytes, kFileSize, setEnd))
+    {
+        const DWORD error = ::GetLastError();
+        ThrowRecordFailure(__LINE__, kStreamWrite, Describe(L"Write stream progress failed"), error);
+    }
+}
+
+// ---- CStreamProgressFile ----
+
+CStreamProgressFile::CStreamProgressFile(const StreamProgress& record, Win32::CThread& stopOwner)
+    // Others may read the record while it is held (the download thread's own exclusive open still fails
+    // and is retried), so that the progress on disk can be watched.
+    : m_File(OpenRecordFileForWriting(StreamProgress::FileName(record.m_Target, record.StreamIndex),
+                                      FILE_SHARE_READ, &stopOwner))
+{
+    if (!m_File.IsValid())
+    {
+        const DWORD error = ::GetLastError();
+        ThrowRecordFailure(__LINE__, kStreamWrite, record.Describe(L"File open failed"), error);
+    }
+}
+
+void CStreamProgressFile::Write(StreamProgress& record)
+{
+    // The first write also cuts off whatever a longer file held after the record.
+    record.WriteTo(m_File.Get(), !m_Written);
+    m_Written = true;
 }
 
 void StreamProgress::Delete(const std::wstring& target, std::uint32_t streamIndex)

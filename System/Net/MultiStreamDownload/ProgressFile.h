@@ -1,5 +1,8 @@
 #pragma once
 
+#include "System/Platform.h"
+#include "System/Win32/HandleHolder.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -62,6 +65,7 @@ public:
 
     // As DownloadProgress::Read; the open retries end early when stopOwner is asked to stop.
     bool Read(Win32::CThread& stopOwner);
+    // Opens, writes and closes the file (CStreamProgressFile keeps it open for many writes).
     void Write(Win32::CThread& stopOwner);
     static void Delete(const std::wstring& target, std::uint32_t streamIndex);
 
@@ -82,10 +86,30 @@ public:
     std::uint32_t Checksum = 0;
 
 private:
+    friend class CStreamProgressFile;
+
     void Encode(unsigned char (&bytes)[kFileSize]) const;
     void Decode(const unsigned char (&bytes)[kFileSize]);
+    void WriteTo(HANDLE file, bool setEnd);
 
     std::wstring m_Target;
+};
+
+// A stream's state file held open (exclusively) by its writer for a whole transfer, so that the record
+// after each block costs one positioned write instead of an open, a write and a close: under Wine the
+// open and the close are round trips to the server that would cost more than the block's own write.
+class CStreamProgressFile
+{
+public:
+    // Opens or creates the record's file with the retries of every state-file open; throws CException
+    // "File open failed;  ..." when it cannot.
+    CStreamProgressFile(const StreamProgress& record, Win32::CThread& stopOwner);
+    // Replaces the file's record with this one; throws "Write stream progress failed;  ...".
+    void Write(StreamProgress& record);
+
+private:
+    Win32::CHandleHolder m_File;
+    bool m_Written = false;
 };
 
 } // namespace OV::System::Net::MultiStreamDownload

@@ -20,6 +20,7 @@ constexpr char kConstructor[] =
 constexpr char kExecute[] = "OV::System::Net::MultiStreamDownload::CWriteOutputThread::Execute";
 constexpr char kWaitForBuffer[] = "OV::System::Net::MultiStreamDownload::CWriteOutputThread::WaitForBuffer";
 constexpr int kWriteTries = 3;
+constexpr std::uint32_t kBlocksPerStopCheck = 16;
 
 bool SeekTo(HANDLE file, std::uint32_t offset)
 {
@@ -56,15 +57,37 @@ bool WriteWhole(HANDLE file, const unsigned char* data, std::uint32_t size)
 
 } // namespace
 
+// Holds the queue lock for a scope; Wait sleeps on the condition variable with the lock released.
+class CWriteOutputThread::CQueueLock
+{
+public:
+    explicit CQueueLock(CWriteOutputThread& owner) : m_Owner(owner)
+    {
+        ::AcquireSRWLockExclusive(&m_Owner.m_QueueLock);
+    }
+    ~CQueueLock() { ::ReleaseSRWLockExclusive(&m_Owner.m_QueueLock); }
+    CQueueLock(const CQueueLock&) = delete;
+    CQueueLock& operator=(const CQueueLock&) = delete;
+
+    // False when the time ran out.
+    bool Wait(DWORD timeoutMs)
+    {
+        return ::SleepConditionVariableSRW(&m_Owner.m_QueueChanged, &m_Owner.m_QueueLock, timeoutMs, 0) !=
+               FALSE;
+    }
+
+private:
+    CWriteOutputThread& m_Owner;
+};
+
 CWriteOutputThread::CWriteOutputThread(const std::wstring& target, std::uint32_t firstByte,
                                        std::uint32_t writeOffset, std::uint32_t bufferCount,
                                        std::uint32_t bufferSize, std::uint32_t totalSize,
                                        std::uint32_t streamIndex, std::uint32_t streamCount,
                                        const std::string& lastModified)
-    : m_StartEvent(false, false), m_DataEvent(false, false), m_BufferFreedEvent(false, false),
-      m_BufferSize(bufferSize), m_FirstByte(firstByte), m_WriteOffset(writeOffset), m_Target(target),
-      m_TotalSize(totalSize), m_LastModified(lastModified), m_StreamIndex(streamIndex),
-      m_StreamCount(streamCount)
+    : m_StartEvent(false, false), m_BufferSize(bufferSize), m_FirstByte(firstByte),
+      m_WriteOffset(writeOffset), m_Target(target), m_TotalSize(totalSize), m_LastModified(lastModified),
+      m_StreamIndex(streamIndex), m_StreamCount(streamCount)
 {
     m_Buffers.reserve(bufferCount);
     for (std::uint32_t i = 0; i < bufferCount; ++i)
@@ -104,19 +127,21 @@ CWriteOutputThread::~CWriteOutputThread()
 
 CRefPtr<CException> CWriteOutputThread::GetException()
 {
-    Win32::CCriticalSectionLock lock(m_QueueLock);
+    CQueueLock lock(*this);
     return m_Exception;
 }
 
 void CWriteOutputThread::SetException(const CRefPtr<CException>& exception)
 {
-    Win32::CCriticalSectionLock lock(m_QueueLock);
-    m_Exception = exception;
+    {
+        CQueueLock lock(*this);
+        m_Exception = exception;
+    }
+    ::WakeAllConditionVariable(&m_QueueChanged);
 }
 
-bool CWriteOutputThread::IsQueued(std::uint32_t index)
+bool CWriteOutputThread::IsQueuedLocked(std::uint32_t index) const
 {
-    Win32::CCriticalSectionLock lock(m_QueueLock);
     for (const CRefPtr<WriteRequest>& request : m_Queue)
         if (request->BufferIndex == index)
             return true;
@@ -129,9 +154,11 @@ bool CWriteOutputThread::HasEnded() const
            ::WaitForSingleObject(GetHandle(), 0) == WAIT_OBJECT_0;
 }
 
-unsigned char* CWriteOutputThread::GetBuffer(std::uint32_t index)
+unsigned char* CWriteOutputThread::GetBuffer(std::uint32_t index, bool* waited)
 {
-    WaitForBuffer(index);
+    const bool hadToWait = WaitForBuffer(index);
+    if (waited != nullptr)
+        *waited = hadToWait;
     if (const CRefPtr<CException> failure = GetException())
         throw CException(kSource, __LINE__,
                          "OV::System::Net::MultiStreamDownload::CWriteOutputThread::GetBuffer", *failure,
@@ -139,35 +166,50 @@ unsigned char* CWriteOutputThread::GetBuffer(std::uint32_t index)
     return m_Buffers.at(index).get();
 }
 
-void CWriteOutputThread::WaitForBuffer(std::uint32_t index)
+bool CWriteOutputThread::WaitForBuffer(std::uint32_t index)
 {
-    if (!IsQueued(index))
-        return;
+    bool waited = false;
     for (;;)
     {
-        m_BufferFreedEvent.Wait(50);
-        if (HasEnded())
+        bool timedOut = false;
+        {
+            CQueueLock lock(*this);
+            if (waited)
+            {
+                if (m_Leaving)
+                    throw CException(kSource, __LINE__, kWaitForBuffer,
+                                     "WriteOutputThread has exited unexpectedly");
+                if (m_Exception)
+                    throw CException(kSource, __LINE__, kWaitForBuffer, *m_Exception,
+                                     "WriteFileThread Failed.");
+            }
+            if (!IsQueuedLocked(index))
+                return waited;
+            timedOut = !lock.Wait(50);
+            waited = true;
+        }
+        // A thread that ended without saying so (it was terminated) is seen here.
+        if (timedOut && HasEnded())
             throw CException(kSource, __LINE__, kWaitForBuffer, "WriteOutputThread has exited unexpectedly");
-        if (const CRefPtr<CException> failure = GetException())
-            throw CException(kSource, __LINE__, kWaitForBuffer, *failure, "WriteFileThread Failed.");
-        if (!IsQueued(index))
-            return;
     }
 }
 
 void CWriteOutputThread::QueueBuffer(std::uint32_t index, std::uint32_t byteCount)
 {
     {
-        Win32::CCriticalSectionLock lock(m_QueueLock);
+        CQueueLock lock(*this);
         m_Queue.push_back(MakeRef<WriteRequest>(index, byteCount));
     }
-    m_DataEvent.Set();
+    ::WakeAllConditionVariable(&m_QueueChanged);
 }
 
 void CWriteOutputThread::SignalEndOfData()
 {
-    m_EndOfData.store(true);
-    m_DataEvent.Set();
+    {
+        CQueueLock lock(*this);
+        m_EndOfData = true;
+    }
+    ::WakeAllConditionVariable(&m_QueueChanged);
 }
 
 std::uint32_t CWriteOutputThread::Execute()
@@ -183,10 +225,11 @@ std::uint32_t CWriteOutputThread::Execute()
     try
     {
         {
-            Win32::CCriticalSectionLock lock(m_QueueLock);
+            CQueueLock lock(*this);
+            m_Leaving = true;
             m_Queue.clear();
         }
-        m_BufferFreedEvent.Set();
+        ::WakeAllConditionVariable(&m_QueueChanged);
         m_StartEvent.Set(); // a constructor still waiting learns that the thread is over
     }
     catch (...)
@@ -211,40 +254,49 @@ void CWriteOutputThread::WriteLoop()
                        ::GetLastError());
 
     StreamProgress record(m_Target, m_StreamIndex, m_WriteOffset, m_TotalSize, m_LastModified, m_StreamCount);
+    CStreamProgressFile stateFile(record, *this);
     m_StartEvent.Set();
 
+    // Looking at the stop event is a kernel call (under Wine a round trip to the server, dearer than a
+    // block's write): it is done before every wait and after it, and every few blocks while blocks keep
+    // coming, which still ends the thread within a few blocks of a stop.
+    std::uint32_t blocksSinceStopCheck = 0;
     for (;;)
     {
-        if (IsStopSignalled())
-            return;
-        m_DataEvent.Wait(50);
-        for (;;)
+        CRefPtr<WriteRequest> request;
         {
-            if (IsStopSignalled())
-                return;
-            // Read the end mark before looking at the queue: the producer queues its last block before
-            // it sets the mark, so an empty queue seen after the mark is really the end.
-            const bool endOfData = m_EndOfData.load();
-            CRefPtr<WriteRequest> request;
+            CQueueLock lock(*this);
+            if (m_Queue.empty())
             {
-                Win32::CCriticalSectionLock lock(m_QueueLock);
-                if (m_Queue.empty())
-                {
-                    if (endOfData)
-                        return;
-                    break;
-                }
+                if (m_EndOfData)
+                    return;
+                lock.Wait(50);
+                if (m_Queue.empty() && m_EndOfData)
+                    return;
+                if (!m_Queue.empty())
+                    request = m_Queue.front();
+            }
+            else
+            {
                 request = m_Queue.front();
             }
-            WriteBlock(file.Get(), *request);
-            record.Offset = m_WriteOffset;
-            record.Write(*this);
-            {
-                Win32::CCriticalSectionLock lock(m_QueueLock);
-                m_Queue.pop_front();
-            }
-            m_BufferFreedEvent.Set();
         }
+        if (!request || ++blocksSinceStopCheck >= kBlocksPerStopCheck)
+        {
+            blocksSinceStopCheck = 0;
+            if (IsStopSignalled())
+                return;
+        }
+        if (!request)
+            continue;
+        WriteBlock(file.Get(), *request);
+        record.Offset = m_WriteOffset;
+        stateFile.Write(record);
+        {
+            CQueueLock lock(*this);
+            m_Queue.pop_front();
+        }
+        ::WakeAllConditionVariable(&m_QueueChanged);
     }
 }
 

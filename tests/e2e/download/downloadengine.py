@@ -25,6 +25,7 @@ class DriverResult:
     finished: dict = field(default_factory=dict)  # job index -> size
     failed: dict = field(default_factory=dict)  # job index -> description
     hung: list = field(default_factory=list)
+    stopped: dict = field(default_factory=dict)  # job index -> ms the release took
     peak_memory: int | None = None
     engine_ms: int | None = None
 
@@ -34,7 +35,7 @@ class DriverResult:
 
 
 def driver_arguments(url=None, target=None, *, batch=None, parallel=None, retries=None, timeout_ms=2000,
-                     deadline_ms=60000, progress=False):
+                     deadline_ms=60000, progress=False, stop_after_ms=None):
     args = ["wine", str(DRIVER)]
     if url is not None:
         args += ["--url", url, "--target", windows_path(target)]
@@ -50,6 +51,8 @@ def driver_arguments(url=None, target=None, *, batch=None, parallel=None, retrie
         args += ["--deadline-ms", str(deadline_ms)]
     if progress:
         args.append("--progress")
+    if stop_after_ms is not None:
+        args += ["--stop-after-ms", str(stop_after_ms)]
     return args
 
 
@@ -65,6 +68,9 @@ def parse_output(text, exit_code, elapsed_s):
             result.failed[int(index)] = text
         elif word == "hung":
             result.hung.append(int(rest))
+        elif word == "stopped":
+            index, _, ms = rest.partition(" ")
+            result.stopped[int(index)] = int(ms)
         elif word == "peak-memory":
             result.peak_memory = int(rest)
         elif word == "elapsed-ms":

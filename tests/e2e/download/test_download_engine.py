@@ -203,3 +203,15 @@ def test_server_certificate_of_an_unknown_ca_is_refused(download_tls, folder):
         result = run_driver(server.url("/" + NAME), folder / NAME, retries=0)
     assert_failed_cleanly(folder, result, "HttpSendRequestA failed.")
     assert os.path.exists(folder)
+
+
+def test_stopping_during_a_stalled_read_ends_within_the_time_out_and_keeps_the_state(http_server, folder):
+    data = source(1_000_000)
+    server = http_server({"/" + NAME: data}, faults=[F.stall(after=300_000)])
+    result = run_driver(server.url("/" + NAME), folder / NAME, timeout_ms=1500, stop_after_ms=1000)
+    assert list(result.stopped) == [0], result.output
+    # The blocked read ends by its receive time-out (1.5 s after the last data), not by closing handles.
+    assert result.stopped[0] < 1500 + 1000 + 1500, result.output
+    assert NAME + ".downloadstate" in folder_listing(folder) and NAME + ".0" in folder_listing(folder)
+    server.set_faults(None)
+    assert_downloaded(folder, data, run_driver(server.url("/" + NAME), folder / NAME))
