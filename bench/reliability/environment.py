@@ -20,7 +20,7 @@ for folder in (ROOT / "tools", ROOT / "tests" / "e2e", ROOT / "tests" / "e2e" / 
         sys.path.insert(0, str(folder))
 
 import pki  # noqa: E402
-from handoff import clear_invocations, invocations, test_installer_folder  # noqa: E402
+from handoff import clear_invocations, installer_record_folder, invocations, set_test_installer  # noqa: E402
 from runharness import TEST_INSTALLER, UPDATER, UpdaterHarness, distrust_roots, trust_roots  # noqa: E402
 from testservers import CrlServer  # noqa: E402
 from winehost import BUILD, PREFIX, wine_environment  # noqa: E402
@@ -28,8 +28,6 @@ from winehost import BUILD, PREFIX, wine_environment  # noqa: E402
 # Exit codes the README's table documents (the outcomes a run may end with).
 DOCUMENTED_EXIT_CODES = {0, 2, 3, 4, 256, 257, 258, 259, 260, 261, 768, 770, 771, 772, 773, 1024, 1025, 1027,
                          1280, 1281, 1792, 1793, 1794}
-# The test installer: one quick progress step, no parking program to signal.
-INSTALLER_INI = "[installer]\r\nSteps=1\r\nStepMs=0\r\nExitCode=0\r\nSignalPark=0\r\n"
 # Every bench run hands off without the parking program, which would stay behind waiting on its events.
 RUN_ARGUMENTS = ("/noparking",)
 PORT_WAIT_SECONDS = 1800
@@ -56,7 +54,6 @@ class Environment:
         self._temp = tempfile.TemporaryDirectory(prefix="ov-bench-")
         self.work = Path(self._temp.name)
         self._roots = []
-        self._installer_ini_backup = None
         self.crl = None
         self.codesign = None
         subprocess.run([str(ROOT / "scripts" / "wine-session.sh"), "start"], stdin=subprocess.DEVNULL,
@@ -71,7 +68,6 @@ class Environment:
                 self._trust(self.codesign.root)
             self.product = f"Bench-{uuid.uuid4().hex[:8]}"
             self.harness = self._harness_when_ports_free()
-            self._write_installer_ini()
         except BaseException:
             self.close()
             raise
@@ -98,13 +94,6 @@ class Environment:
         trust_roots(certificate)
         self._roots.append(certificate)
 
-    def _write_installer_ini(self) -> None:
-        path = test_installer_folder() / "installer.ini"
-        path.parent.mkdir(parents=True, exist_ok=True)
-        if path.exists():
-            self._installer_ini_backup = path.read_bytes()
-        path.write_bytes(INSTALLER_INI.encode("ascii"))
-
     def close(self) -> None:
         harness = getattr(self, "harness", None)
         if harness is not None:
@@ -113,11 +102,6 @@ class Environment:
             distrust_roots(*self._roots)
         if self.crl is not None:
             self.crl.stop()
-        ini = test_installer_folder() / "installer.ini"
-        if self._installer_ini_backup is not None:
-            ini.write_bytes(self._installer_ini_backup)
-        else:
-            ini.unlink(missing_ok=True)
         clear_invocations()
         subprocess.run([str(ROOT / "scripts" / "wine-session.sh"), "stop"], stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=False)
@@ -131,8 +115,10 @@ class Environment:
 
     # a whole run of the updater
     def run_updater(self, *arguments: str, timeout_s: float = 120, **options):
-        """One run of Updater.exe with the bench's arguments; the test installer's records cleared first."""
+        """One run of Updater.exe with the bench's arguments; the test installer's records cleared first, and
+        the installer set to one quick progress step with no parking program to signal."""
         clear_invocations()
+        set_test_installer(steps=1, step_ms=0, signal_park=False)
         running = self.harness.start(*RUN_ARGUMENTS, *arguments, watch_events=False, timeout_s=timeout_s, **options)
         try:
             return running.finish(allow_timeout=True)
@@ -166,7 +152,7 @@ def _own_folders():
     """Folders of drive_c that belong to the program, its test tools, or Wine itself (Wine's own files,
     its URL and CRL caches and temporary files change on every run)."""
     drive = PREFIX / "drive_c"
-    own = [drive / "windows", drive / "ProgramData" / "OrvaneTest"]
+    own = [drive / "windows", installer_record_folder()]
     users = drive / "users"
     if users.is_dir():
         for user in users.iterdir():
