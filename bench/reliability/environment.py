@@ -23,7 +23,7 @@ import pki  # noqa: E402
 from handoff import clear_invocations, installer_record_folder, invocations, set_test_installer  # noqa: E402
 from runharness import TEST_INSTALLER, UPDATER, UpdaterHarness, distrust_roots, trust_roots  # noqa: E402
 from testservers import CrlServer  # noqa: E402
-from winehost import BUILD, PREFIX, wine_environment  # noqa: E402
+from winehost import BUILD, PREFIX  # noqa: E402
 
 # Exit codes the README's table documents (the outcomes a run may end with).
 DOCUMENTED_EXIT_CODES = {0, 2, 3, 4, 256, 257, 258, 259, 260, 261, 768, 770, 771, 772, 773, 1024, 1025, 1027,
