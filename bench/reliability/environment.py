@@ -114,12 +114,16 @@ class Environment:
         self.close()
 
     # a whole run of the updater
+    def start_updater(self, *arguments: str, timeout_s: float = 120, **options):
+        """Starts a run as `run_updater` does, without waiting for it (a `RunningUpdater` of the harness)."""
+        clear_invocations()
+        set_test_installer(steps=1, step_ms=0, signal_park=False)
+        return self.harness.start(*RUN_ARGUMENTS, *arguments, watch_events=False, timeout_s=timeout_s, **options)
+
     def run_updater(self, *arguments: str, timeout_s: float = 120, **options):
         """One run of Updater.exe with the bench's arguments; the test installer's records cleared first, and
         the installer set to one quick progress step with no parking program to signal."""
-        clear_invocations()
-        set_test_installer(steps=1, step_ms=0, signal_park=False)
-        running = self.harness.start(*RUN_ARGUMENTS, *arguments, watch_events=False, timeout_s=timeout_s, **options)
+        running = self.start_updater(*arguments, timeout_s=timeout_s, **options)
         try:
             return running.finish(allow_timeout=True)
         except subprocess.TimeoutExpired:

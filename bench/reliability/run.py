@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Reliability suite of the updater under Wine: seeded runs that print a table. Not part of scripts/test.sh.
 
-Usage: bench/reliability/run.py faults|kills|inputs|trust [--runs N] [--seed S] [--verbose]
+Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust [--runs N] [--seed S] [--verbose]
 
   faults  whole updater runs while the installer's file server follows a random fault plan (drops at
           random offsets, 5xx bursts, stalls, wrong Content-Range, 416, 200 instead of 206, the file
@@ -25,7 +25,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-DEFAULT_RUNS = {"faults": 200, "kills": 20, "inputs": 200, "trust": 24}
+DEFAULT_RUNS = {"faults": 200, "kills": 20, "updater-kills": 20, "inputs": 200, "trust": 24}
 
 
 def main() -> int:
@@ -40,7 +40,7 @@ def main() -> int:
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
-    module = __import__(args.command)
+    module = __import__(args.command.replace("-", "_"))
     return module.run(args.runs, args.seed, args.verbose)
 
 
