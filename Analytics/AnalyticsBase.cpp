@@ -66,12 +66,14 @@ CAnalyticsBase::CAnalyticsBase(const std::wstring& dataFileName) : m_UserAgent(B
     const std::wstring queueMutexName = GetQueueMutexName(dataFileName);
     m_QueueMutex.Reset(::CreateMutexW(nullptr, FALSE, queueMutexName.c_str()));
     if (!m_QueueMutex)
-        throw System::CException(kSource, 183, kConstructor, L"Failed to create mutex. Name: " + queueMutexName);
+        throw System::CException(kSource, 183, kConstructor,
+                                 L"Failed to create mutex. Name: " + queueMutexName);
 
     const std::wstring uploadMutexName = GetUploadMutexName(dataFileName);
     m_UploadMutex.Reset(::CreateMutexW(nullptr, FALSE, uploadMutexName.c_str()));
     if (!m_UploadMutex)
-        throw System::CException(kSource, 190, kConstructor, L"Failed to create upload mutex: " + uploadMutexName);
+        throw System::CException(kSource, 190, kConstructor,
+                                 L"Failed to create upload mutex: " + uploadMutexName);
 
     m_QueuePath = GetQueuePathFor(dataFileName);
     System::IO::CDirectory::CreateParentDirectory(m_QueuePath);
@@ -86,7 +88,8 @@ CAnalyticsBase::~CAnalyticsBase()
     StopUpload();
 }
 
-std::vector<std::uint8_t> CAnalyticsBase::ComposeItem(const std::string& query, const std::string& extra) const
+std::vector<std::uint8_t> CAnalyticsBase::ComposeItem(const std::string& query,
+                                                      const std::string& extra) const
 {
     if (query.size() > kMaxQueryLength)
         throw System::CException(kSource, 447, "OV::Analytics::CAnalyticsBase::ComposeItem",

@@ -28,11 +28,11 @@ namespace OV::Analytics
 class CAnalyticsBase : public System::CReferenceCounted
 {
 public:
-    static constexpr std::uint64_t kMaxQueueFileSize = 5242880;    // a fuller queue drops new events
-    static constexpr std::uint32_t kCompactAfterOffset = 1048576;  // sent space is reclaimed past this
-    static constexpr std::size_t kMaxQueryLength = 65534;          // what a record can hold
-    static constexpr std::size_t kMaxUploadQueryLength = 2047;     // longer hits are dropped unsent
-    static constexpr std::uint32_t kStopGraceMs = 1000;            // a request in flight may finish
+    static constexpr std::uint64_t kMaxQueueFileSize = 5242880;   // a fuller queue drops new events
+    static constexpr std::uint32_t kCompactAfterOffset = 1048576; // sent space is reclaimed past this
+    static constexpr std::size_t kMaxQueryLength = 65534;         // what a record can hold
+    static constexpr std::size_t kMaxUploadQueryLength = 2047;    // longer hits are dropped unsent
+    static constexpr std::uint32_t kStopGraceMs = 1000;           // a request in flight may finish
 
     ~CAnalyticsBase() override;
 

@@ -3,13 +3,9 @@
 namespace OV::Analytics
 {
 
-CAnalyticsGa4::CAnalyticsGa4() : CAnalyticsBase(kDataFileName)
-{
-}
+CAnalyticsGa4::CAnalyticsGa4() : CAnalyticsBase(kDataFileName) {}
 
-CAnalyticsGa4::CAnalyticsGa4(const std::wstring& dataFileName) : CAnalyticsBase(dataFileName)
-{
-}
+CAnalyticsGa4::CAnalyticsGa4(const std::wstring& dataFileName) : CAnalyticsBase(dataFileName) {}
 
 CAnalyticsGa4::~CAnalyticsGa4()
 {

@@ -63,8 +63,8 @@ std::string CAnalyticsReporter::ComposeRunEvent(const std::wstring& locale, cons
 {
     const std::wstring userId =
         OV::MBCSToUtf16_CP(kCodePageUtf8, CommonAppLogic::CClientIdentity::GetUserId());
-    CGa4Event event(kAppName, Updater::Service::kUpdaterVersionW, locale, GetVisitorId(), GetGaClientId(), userId,
-                    kEventName);
+    CGa4Event event(kAppName, Updater::Service::kUpdaterVersionW, locale, GetVisitorId(), GetGaClientId(),
+                    userId, kEventName);
     event.SetParam(L"ep.result", result);
     return ComposeQueryString(event);
 }

@@ -59,7 +59,8 @@ bool CAnalyticsBase::StartUpload()
     }
     m_Uploading = true;
     // The lock stays held while the handle is stored, so the new thread cannot end before it is known.
-    const std::uintptr_t thread = ::_beginthreadex(nullptr, 0, &CAnalyticsBase::UploadThreadMain, this, 0, nullptr);
+    const std::uintptr_t thread =
+        ::_beginthreadex(nullptr, 0, &CAnalyticsBase::UploadThreadMain, this, 0, nullptr);
     if (thread == 0)
     {
         m_Uploading = false;
@@ -77,8 +78,8 @@ void CAnalyticsBase::StopUpload()
         if (!m_UploadThread)
             return;
         HANDLE copy = nullptr;
-        if (!::DuplicateHandle(::GetCurrentProcess(), m_UploadThread.Get(), ::GetCurrentProcess(), &copy, SYNCHRONIZE,
-                               FALSE, 0))
+        if (!::DuplicateHandle(::GetCurrentProcess(), m_UploadThread.Get(), ::GetCurrentProcess(), &copy,
+                               SYNCHRONIZE, FALSE, 0))
             copy = nullptr;
         thread.Reset(copy);
         m_StopRequested = true;

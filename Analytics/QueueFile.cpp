@@ -1,6 +1,6 @@
 #include "Analytics/QueueFile.h"
 
-#include "Analytics/Crc32.h"
+#include "System/Net/MultiStreamDownload/Crc32.h"
 
 #include <array>
 #include <cstring>
@@ -10,6 +10,8 @@ namespace OV::Analytics
 
 namespace
 {
+
+using System::Net::MultiStreamDownload::Crc32;
 
 void PutUint32(std::uint8_t* at, std::uint32_t value)
 {

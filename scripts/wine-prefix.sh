@@ -17,5 +17,6 @@ fi
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wine winecfg -v win10 >/dev/null 2>&1
 wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
-wineserver -w
+# No "wineserver -w" here: with a test session's persistent server running it would never return, and
+# every later process of the prefix talks to the server that holds these settings anyway.
 echo "$settings_version" >"$marker"

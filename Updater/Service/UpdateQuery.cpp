@@ -58,8 +58,8 @@ bool ReadAnnouncedBody(const System::Net::CHttpWebRequest& request, std::string&
 } // namespace
 
 std::string BuildClientUpdateUrl(const std::string& scheme, const std::string& productName,
-                                 const std::string& channel, const std::string& dp, const std::string& version,
-                                 HANDLE analyticsOption)
+                                 const std::string& channel, const std::string& dp,
+                                 const std::string& version, HANDLE analyticsOption)
 {
     return scheme + "://" + ServiceHost() + "/v1/client-updates/" + "?productName=" + productName +
            "&version=" + version + "&channel=" + channel + "&dp=" + dp +

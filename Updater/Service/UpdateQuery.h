@@ -21,8 +21,8 @@ struct ClientUpdateOffer
 // concatenation (nothing escaped), with the OS version, the analytics visitor id (looked up with the user
 // token `analyticsOption`) and the user's country.
 std::string BuildClientUpdateUrl(const std::string& scheme, const std::string& productName,
-                                 const std::string& channel, const std::string& dp, const std::string& version,
-                                 HANDLE analyticsOption);
+                                 const std::string& channel, const std::string& dp,
+                                 const std::string& version, HANDLE analyticsOption);
 
 // "Mozilla/4.0 (compatible; MSIE 5.0; <productToken> <updaterVersion>)".
 std::string BuildQueryUserAgent(const std::string& productToken, const std::string& updaterVersion);

@@ -5,12 +5,13 @@ test build."""
 from __future__ import annotations
 
 import contextlib
+import errno
 import re
+import socket
 import subprocess
 import time
 import urllib.parse
 from dataclasses import dataclass, field
-from pathlib import Path
 
 import pytest
 
@@ -41,6 +42,42 @@ TEST_SERVICE_PORT = host_port("OV_TEST_SERVICE_HOST")
 LIVE_SERVICE_PORT = host_port("OV_LIVE_SERVICE_HOST")
 COLLECT_PORT = host_port("OV_GA4_COLLECT_HOST")
 MEASUREMENT_ID = cache_value("OV_GA4_MEASUREMENT_ID")
+
+
+# --- servers at the fixed ports ----------------------------------------------------------------------------
+
+PORT_WAIT_S = 300
+
+
+def serving(make_server, wait_s=PORT_WAIT_S):
+    """The server that make_server() binds to a port built into the test build. The port belongs to the whole
+    machine, so a test run of another worktree may hold it for a while: wait for it rather than fail."""
+    deadline = time.monotonic() + wait_s
+    while True:
+        try:
+            return make_server()
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                raise
+            time.sleep(0.5)
+
+
+@contextlib.contextmanager
+def refusing(port):
+    """Holds the port without listening, so that connections to it are refused."""
+    def bind():
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            sock.bind(("127.0.0.1", port))
+        except OSError:
+            sock.close()
+            raise
+        return sock
+    sock = serving(bind)
+    try:
+        yield
+    finally:
+        sock.close()
 
 
 # --- programs ----------------------------------------------------------------------------------------------

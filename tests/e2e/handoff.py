@@ -9,15 +9,19 @@ so the tests can assemble what each must receive.
 
 from __future__ import annotations
 
+import functools
 import re
 import shutil
 import subprocess
 import time
+import uuid
 from contextlib import contextmanager
 from pathlib import Path
 from typing import List, Optional, Tuple
 
-from winehost import BUILD, PREFIX, quote_argument, roaming_appdata, windows_path, wine_environment
+import runharness
+from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
+                      wine_environment)
 
 PARK = BUILD / "Park" / "Park.exe"
 ELEVATION_SERVICE = BUILD / "ElevationService" / "ElevationService.exe"
@@ -43,6 +47,32 @@ CLIENT_HOST_PATH = PREFIX / "drive_c" / "Program Files (x86)" / "Orvane Games" /
 PARK_START_SECONDS = 30  # a Park.exe that has not reached its wait by then has failed
 
 
+@contextmanager
+def unelevated_runs():
+    """The harness's runs in this block start Updater.exe with the limited token (tools/Launch
+    --unelevated): every Wine process is elevated otherwise, and only an unelevated run asks the elevation
+    service to start the installer."""
+    original = runharness.run_windows_program
+    runharness.run_windows_program = functools.partial(original, unelevated=True)
+    try:
+        yield
+    finally:
+        runharness.run_windows_program = original
+
+
+# The upload thread that a run starts at once finds nothing to send, waits one second and ends; an event
+# queued in that second is left for the next run. Answering the query later keeps a run's outcome at its run.
+QUERY_ANSWER_DELAY_S = 1.5
+
+
+def offer_installer(updater, data: bytes, path: str = "/setup.exe"):
+    """Hosts data on the harness's file server and has the update service offer it, answering each query
+    after QUERY_ANSWER_DELAY_S."""
+    installer = updater.host(path, data)
+    updater.offer(installer, delay=QUERY_ANSWER_DELAY_S)
+    return installer
+
+
 def installer_parameters(parking_copy: str, installer_args: str = "") -> str:
     return PARK_PREFIX + parking_copy + '"' + (" " + installer_args if installer_args else "")
 
@@ -59,17 +89,18 @@ def parking_parameters(client: str, locale: str, app_args: str = "", dp: str = "
 
 # --- what tools/TestInstaller recorded ---------------------------------------------------------------------
 
-def test_installer_folder() -> Path:
+def installer_record_folder() -> Path:
     return PREFIX / "drive_c" / "ProgramData" / "OrvaneTest"
 
 
 def invocations_file() -> Path:
-    return test_installer_folder() / "invocations.txt"
+    return installer_record_folder() / "invocations.txt"
 
 
 def clear_invocations() -> None:
-    invocations_file().unlink(missing_ok=True)
-    progress_file().unlink(missing_ok=True)
+    """Forgets every recorded start and progress record, and the installer's settings."""
+    for path in (invocations_file(), progress_file(), installer_record_folder() / "installer.ini"):
+        path.unlink(missing_ok=True)
 
 
 def invocations(role: Optional[str] = None) -> List[Tuple[str, str, str]]:
@@ -81,8 +112,17 @@ def invocations(role: Optional[str] = None) -> List[Tuple[str, str, str]]:
     return [r for r in records if role is None or r[0] == role]
 
 
+def set_test_installer(*, steps: int = 4, step_ms: int = 150, exit_code: int = 0, signal_park: bool = True) -> None:
+    """How tools/TestInstaller behaves as installer: progress steps written to "Install", the pause after
+    each, its exit code, and whether it sets the parking program's execute event at its end."""
+    folder = installer_record_folder()
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "installer.ini").write_text(f"[installer]\r\nSteps={steps}\r\nStepMs={step_ms}\r\n"
+                                          f"ExitCode={exit_code}\r\nSignalPark={int(signal_park)}\r\n")
+
+
 def progress_file() -> Path:
-    return test_installer_folder() / "progress.txt"
+    return installer_record_folder() / "progress.txt"
 
 
 def progress_records() -> List[Tuple[float, int]]:
@@ -101,6 +141,21 @@ def wait_for_invocations(role: str, count: int = 1, timeout_s: float = 20) -> Li
             raise TimeoutError(f"{count} start(s) as {role} expected within {timeout_s} s; recorded: {invocations()}")
         time.sleep(0.05)
     return invocations(role)
+
+
+def windows_path_in_prefix(host_path: Path) -> str:
+    """The C: path a program in the prefix uses for a file under the prefix's drive_c."""
+    return "C:\\" + str(Path(host_path).relative_to(PREFIX / "drive_c")).replace("/", "\\")
+
+
+def parking_copy_of(installer_command_line: str, download_folder: Path) -> str:
+    """The parking copy the installer was told about: "/park=" names it in the download folder, after a
+    doubled backslash (the folder ends with one already)."""
+    folder = re.escape(windows_path_in_prefix(download_folder))
+    match = re.search(r'/park="(' + folder + r'\\\\Park-\{[0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12}\}\.exe)"',
+                      installer_command_line)
+    assert match, installer_command_line
+    return match.group(1)
 
 
 def shell_command_line(windows_file: str, parameters: str) -> str:
@@ -158,11 +213,33 @@ def wait_until_park_waits(marker: str, timeout_s: float = PARK_START_SECONDS) ->
         time.sleep(0.05)
 
 
+def wait_for_park_line(marker: str, text: str, timeout_s: float = 20) -> str:
+    """Waits until a Park.exe started with marker in its command line logs text; that Park.exe's pid."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        for pid, line in park_log_entries(marker):
+            if line == text:
+                return pid
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"no Park.exe with {marker!r} logged {text!r}; log: {park_log_lines()[-10:]}")
+        time.sleep(0.05)
+
+
 def set_named_event(name: str) -> None:
     """Sets a named event from a process of its own (tools/ProcessHelper)."""
     done = subprocess.run(["wine", str(PROCESS_HELPER), "set-event", name], env=wine_environment(),
                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     assert done.returncode == 0, f"ProcessHelper set-event {name}: {done.returncode} {done.stdout!r}"
+
+
+def stop_waiting_parks() -> None:
+    """Ends any Park.exe still waiting on the real events (left by an earlier run), as the updater would:
+    a Park.exe with the stop parameters."""
+    marker = f"/Test{uuid.uuid4().hex}"
+    done = run_windows_program(PARK, STOP_PARAMETERS + " " + marker, timeout_s=PARK_START_SECONDS)
+    assert (done.exit_code, done.timed_out) == (0, False), done.stdout
+    if any(text.startswith("signalled ") for _, text in park_log_entries(marker)):
+        time.sleep(1)  # the signalled events live on until every waiting Park.exe has closed them
 
 
 class BackgroundProgram:

@@ -6,7 +6,7 @@ import re
 import pytest
 
 from analytics_support import (ANALYTICS_DRIVER, COLLECT_PORT, IDENTITY_KEY, MEASUREMENT_ID, consent_cookie,
-                               cookies, delete_key, driver, dump_queue, remove_queue, set_string,
+                               cookies, delete_key, driver, dump_queue, remove_queue, serving, set_string,
                                trusted_tls)  # noqa: F401
 from testservers import Ga4Sink
 from winehost import BUILD, roaming_appdata
@@ -46,7 +46,7 @@ def test_sent_hit_carries_the_parameters_in_order_with_identifiers(trusted_tls):
     set_string(IDENTITY_KEY, "UserId", "user \u00fc&1")
     try:
         with cookies(consent=consent_cookie(C0003=1), ga="GA1.2.1234567890.1767225600"), \
-                Ga4Sink(tls=trusted_tls.server, port=COLLECT_PORT, lifetime=60) as sink:
+                serving(lambda: Ga4Sink(tls=trusted_tls.server, port=COLLECT_PORT, lifetime=60)) as sink:
             driver("result", "0x102")
             [hit] = sink.wait_for_hits(1, timeout=10)
     finally:
@@ -109,8 +109,19 @@ def test_consent_without_settings_file_allows_only_category_zero():
             settings.write_bytes(saved)
 
 
-def test_visitor_id_is_created_once_and_kept_in_orvane_ini():
+@pytest.fixture
+def saved_visitor_file():
     path = visitor_file()
+    saved = path.read_bytes() if path.exists() else None
+    yield path
+    if saved is None:
+        path.unlink(missing_ok=True)
+    else:
+        path.write_bytes(saved)
+
+
+def test_visitor_id_is_created_once_and_kept_in_orvane_ini(saved_visitor_file):
+    path = saved_visitor_file
     path.unlink(missing_ok=True)
 
     first = driver("visitor-id").values["visitor-id"]

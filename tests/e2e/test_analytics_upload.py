@@ -6,8 +6,8 @@ import time
 import pytest
 
 from analytics_support import (ANALYTICS_DRIVER, COLLECT_PORT, consent_cookie, cookies, driver, dump_queue,
-                               hit_params, parse_values, queue_path, remove_queue, start_tool, trusted_tls,  # noqa: F401
-                               wait_until)
+                               hit_params, parse_values, remove_queue, serving, start_tool,
+                               trusted_tls)  # noqa: F401
 from testservers import Ga4Sink
 from testservers import faults as F
 
@@ -29,7 +29,7 @@ def consent_given():
 
 @pytest.fixture
 def sink(trusted_tls):
-    with Ga4Sink(tls=trusted_tls.server, port=COLLECT_PORT, lifetime=150) as server:
+    with serving(lambda: Ga4Sink(tls=trusted_tls.server, port=COLLECT_PORT, lifetime=150)) as server:
         yield server
 
 
@@ -51,17 +51,17 @@ def queue_concurrently(count, tags):
 
 
 def test_events_of_several_processes_drain_to_the_sink_exactly_once_one_per_second(sink):
-    queue_concurrently(2, ["A", "B", "C"])
+    queue_concurrently(3, ["A", "B", "C"])
     queued = dump_queue()
-    assert len(queued.records) == 6 and queued.end == "end"
-    assert queued.header["pending"] == 6
+    assert len(queued.records) == 9 and queued.end == "end"
+    assert queued.header["pending"] == 9
 
     run = driver("upload", 40000, timeout=90)
 
     assert run.values["uploading"] == "0" and run.values["pending"] == "0"
     hits = sink.hits
     assert [h.query for h in hits] == [r.query for r in queued.records]  # the very records, in queue order
-    assert sorted(results_of(queued.records)) == sorted(f"{t}-{i:03d}" for t in "ABC" for i in range(2))
+    assert sorted(results_of(queued.records)) == sorted(f"{t}-{i:03d}" for t in "ABC" for i in range(3))
     assert min(gaps(hits)) >= PER_SECOND_GAP
     assert all(h.method == "GET" and h.body == b"" for h in hits)
     assert all(h.header("User-Agent").startswith("Mozilla/5.0 (Windows NT ") for h in hits)

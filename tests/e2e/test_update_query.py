@@ -7,7 +7,8 @@ import re
 import pytest
 
 from analytics_support import (DEBUGGING_KEY, LIVE_SERVICE_PORT, QUERY_DRIVER, TEST_SERVICE_PORT, delete_key,
-                               delete_value, driver, reg, run_tool, set_dword, set_string, trusted_tls)  # noqa: F401
+                               delete_value, driver, reg, refusing, run_tool, serving, set_dword, set_string,
+                               trusted_tls)  # noqa: F401
 from testservers import Answer, UpdateService
 from winehost import windows_path
 from testservers import faults as F
@@ -36,7 +37,7 @@ def test_environment():
 
 @pytest.fixture
 def service(test_environment):
-    with UpdateService(port=TEST_SERVICE_PORT, lifetime=120) as server:
+    with serving(lambda: UpdateService(port=TEST_SERVICE_PORT, lifetime=120)) as server:
         yield server
 
 
@@ -89,8 +90,8 @@ def test_host_follows_the_use_test_environment_value(setting, expected_port, tmp
     else:
         set_string(DEBUGGING_KEY, "UseTestEnvironment", value)
     try:
-        with UpdateService(port=TEST_SERVICE_PORT, lifetime=60) as test_host, \
-                UpdateService(port=LIVE_SERVICE_PORT, lifetime=60) as live_host:
+        with serving(lambda: UpdateService(port=TEST_SERVICE_PORT, lifetime=60)) as test_host, \
+                serving(lambda: UpdateService(port=LIVE_SERVICE_PORT, lifetime=60)) as live_host:
             host = run_tool(QUERY_DRIVER, "host").values["host"]
             assert query()["result"] == 0
             used = test_host if expected_port == TEST_SERVICE_PORT else live_host
@@ -137,7 +138,8 @@ def test_each_answer_ends_in_its_outcome(service, name):
 
 
 def test_refused_connection_is_no_response(test_environment):
-    result = query()  # nothing listens on the test port
+    with refusing(TEST_SERVICE_PORT):
+        result = query()
     assert result["result"] == 772
     assert result["elapsed-ms"] < 5000
 
@@ -151,7 +153,8 @@ def test_answer_after_ten_seconds_times_out(service):
 
 
 def test_https_with_a_trusted_certificate(test_environment, trusted_tls):
-    with UpdateService(Answer(body=BODY), port=TEST_SERVICE_PORT, tls=trusted_tls.server, lifetime=60) as secure:
+    with serving(lambda: UpdateService(Answer(body=BODY), port=TEST_SERVICE_PORT, tls=trusted_tls.server,
+                                       lifetime=60)) as secure:
         result = query(scheme="https")
     assert result["result"] == 0
     assert result["url"] == "https://h/x.exe"

@@ -1,5 +1,5 @@
 #include "Analytics/AnalyticsGa4.h"
-#include "Analytics/Crc32.h"
+#include "System/Net/MultiStreamDownload/Crc32.h"
 #include "System/Exception.h"
 #include "System/Io/FilePath.h"
 #include "System/KnownFolders.h"
@@ -59,19 +59,20 @@ protected:
 
     void WriteFileBytes(const Bytes& bytes) const
     {
-        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    CREATE_ALWAYS, 0, nullptr);
+        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file);
         DWORD written = 0;
-        const BOOL ok =
-            bytes.empty() || ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        const BOOL ok = bytes.empty() ||
+                        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         EXPECT_TRUE(ok);
         ::CloseHandle(file);
     }
 
     static std::uint32_t Word(const Bytes& bytes, std::size_t at)
     {
-        return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (std::uint32_t(bytes[at + 3]) << 24);
+        return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+               (std::uint32_t(bytes[at + 3]) << 24);
     }
 
     // Reads and removes every pending record, as the upload does, and returns their queries.
@@ -105,7 +106,7 @@ TEST_F(AnalyticsQueueTest, FreshQueueAfterOneEventHoldsHeaderAndOneRecord)
     EXPECT_EQ(1u, Word(bytes, 0));  // version
     EXPECT_EQ(1u, Word(bytes, 4));  // pending records
     EXPECT_EQ(20u, Word(bytes, 8)); // first pending offset
-    EXPECT_EQ(OV::Analytics::Crc32(bytes.data(), 16), Word(bytes, 16));
+    EXPECT_EQ(OV::System::Net::MultiStreamDownload::Crc32(bytes.data(), 16), Word(bytes, 16));
     EXPECT_EQ(query, std::string(bytes.begin() + 43, bytes.end()));
     EXPECT_EQ(23u + query.size(), m_Analytics->GetPendingBytes());
 }
@@ -276,7 +277,8 @@ TEST_F(AnalyticsQueueTest, NamesOfFileAndMutexes)
     EXPECT_EQ(L"OVAnalyticsForGA4.dat_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}_uld",
               CAnalyticsBase::GetUploadMutexName(CAnalyticsGa4::kDataFileName));
     // The object holds both of its mutexes open under those names.
-    for (const std::wstring& name : {CAnalyticsBase::GetQueueMutexName(m_Name), CAnalyticsBase::GetUploadMutexName(m_Name)})
+    for (const std::wstring& name :
+         {CAnalyticsBase::GetQueueMutexName(m_Name), CAnalyticsBase::GetUploadMutexName(m_Name)})
     {
         HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
         EXPECT_NE(nullptr, mutex);

@@ -1,4 +1,4 @@
-#include "Analytics/Crc32.h"
+#include "System/Net/MultiStreamDownload/Crc32.h"
 #include "Analytics/QueueFile.h"
 #include "System/Platform.h"
 
@@ -11,8 +11,8 @@
 
 using OV::Analytics::ComposeQueueRecord;
 using OV::Analytics::CQueueFile;
-using OV::Analytics::Crc32;
 using OV::Analytics::QueueItem;
+using OV::System::Net::MultiStreamDownload::Crc32;
 using ReadStatus = OV::Analytics::CQueueFile::ReadStatus;
 
 namespace
@@ -89,13 +89,6 @@ protected:
 };
 
 } // namespace
-
-TEST(Crc32, MatchesTheZlibCheckValues)
-{
-    EXPECT_EQ(0xCBF43926u, Crc32("123456789", 9));
-    EXPECT_EQ(0x9E83486Du, Crc32("ab", 2));
-    EXPECT_EQ(0x00000000u, Crc32("", 0));
-}
 
 TEST(QueueRecord, HasTheDocumentedLayout)
 {

@@ -16,7 +16,8 @@ TEST(UpdateAnswer, FieldsAreCopiedWhenPresentAndOfTheirType)
         std::string body;
         ClientUpdateOffer expected;
     };
-    const std::string full = R"({"url": "https://h/x.exe", "hash": "AB12", "size": 1234, "version": "2.0.0.1"})";
+    const std::string full =
+        R"({"url": "https://h/x.exe", "hash": "AB12", "size": 1234, "version": "2.0.0.1"})";
     const Case cases[] = {
         {"all fields", full, {"https://h/x.exe", "AB12", 1234, "2.0.0.1"}},
         {"no url", R"({"hash": "AB12", "size": 1234, "version": "2.0.0.1"})", {"", "AB12", 1234, "2.0.0.1"}},
@@ -43,7 +44,9 @@ TEST(UpdateAnswer, FieldsAreCopiedWhenPresentAndOfTheirType)
         {"string root", R"("https://h/x.exe")", {"", "", 0, ""}},
         {"number root", "42", {"", "", 0, ""}},
         {"null root", "null", {"", "", 0, ""}},
-        {"huge text", R"({"url": ")" + std::string(2000000, 'u') + R"("})", {std::string(2000000, 'u'), "", 0, ""}},
+        {"huge text",
+         R"({"url": ")" + std::string(2000000, 'u') + R"("})",
+         {std::string(2000000, 'u'), "", 0, ""}},
         {"escapes in text", R"({"url": "a\u0026b \"q\""})", {"a&b \"q\"", "", 0, ""}},
     };
     for (const Case& c : cases)

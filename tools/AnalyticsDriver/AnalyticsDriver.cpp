@@ -64,7 +64,8 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
     if (command == L"report" && (args.size() == 3 || args.size() == 4))
     {
         const int count = std::stoi(args[1]);
-        CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, args.size() == 4 ? args[3] : L"en-us");
+        CRefPtr<CAnalyticsReporter> reporter =
+            MakeReporter(dataFileName, args.size() == 4 ? args[3] : L"en-us");
         for (int i = 0; i < count; ++i)
             reporter->ReportResultText(Numbered(args[2], i));
         std::printf("reported=%d\n", count);

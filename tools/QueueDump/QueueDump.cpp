@@ -74,8 +74,8 @@ int Dump(const std::wstring& dataFileName)
             std::printf("damaged offset=%u\n", offset);
             return 0;
         }
-        std::printf("record offset=%u size=%u extra=%s query=%s\n", offset, item.recordSize, Hex(item.extra).c_str(),
-                    item.query.c_str());
+        std::printf("record offset=%u size=%u extra=%s query=%s\n", offset, item.recordSize,
+                    Hex(item.extra).c_str(), item.query.c_str());
         offset += item.recordSize;
     }
 }

@@ -41,10 +41,9 @@ int wmain(int argc, wchar_t** argv)
     std::int64_t size = -1;
     OV::System::CStopwatch stopwatch;
     stopwatch.Start();
-    const std::uint32_t result =
-        QueryClientUpdate(OV::WideToAnsi(argv[2]), OV::WideToAnsi(argv[3]), OV::WideToAnsi(argv[4]),
-                          OV::WideToAnsi(argv[5]), OV::WideToAnsi(argv[6]), kProductToken, kUpdaterVersion, nullptr,
-                          url, hash, size, version);
+    const std::uint32_t result = QueryClientUpdate(
+        OV::WideToAnsi(argv[2]), OV::WideToAnsi(argv[3]), OV::WideToAnsi(argv[4]), OV::WideToAnsi(argv[5]),
+        OV::WideToAnsi(argv[6]), kProductToken, kUpdaterVersion, nullptr, url, hash, size, version);
     std::printf("result=%u\nurl=%s\nhash=%s\nsize=%lld\nversion=%s\nelapsed-ms=%llu\n", result, url.c_str(),
                 hash.c_str(), static_cast<long long>(size), version.c_str(),
                 static_cast<unsigned long long>(stopwatch.GetElapsedMs()));

@@ -1,0 +1,152 @@
+"""The real Updater.exe under Wine: where the parking program comes from and what happens around it.
+"/noparking" still copies it but starts nothing; "/parkpath=" names another source, and a missing one ends
+the run; without Park.exe beside the updater (or in its "PatchTools" folder) the run ends; an installer
+that cannot be started ends the run and tells the parking program to stop.
+"""
+
+import contextlib
+import shutil
+import struct
+import time
+
+import pytest
+
+import runharness
+from handoff import (CLIENT_WINDOWS_PATH, PARK, STOP_PARAMETERS, clear_invocations, elevation_service,
+                     installer_parameters, invocations, offer_installer, park_log_entries, parking_copy_of,
+                     parking_parameters, set_test_installer, shell_command_line, stand_in_client,
+                     stop_waiting_parks, unelevated_runs, wait_for_invocations, wait_for_park_line,
+                     windows_path_in_prefix)
+from winehost import windows_path
+
+CLIENT_SECONDS = 20
+FAILURE_PARK_FILE_EXISTS = 0x700
+FAILURE_LAUNCH_SHELL_EXECUTE = 0x501
+
+
+@pytest.fixture
+def handing_off(updater):
+    stop_waiting_parks()
+    clear_invocations()
+    set_test_installer(steps=1, step_ms=300)
+    offer_installer(updater, updater.signed_installer())
+    with stand_in_client():
+        yield updater
+    stop_waiting_parks()
+    clear_invocations()
+
+
+@pytest.fixture
+def updater_elsewhere(tmp_path, monkeypatch):
+    """Runs a copy of Updater.exe from a folder of its own, with or without a parking program there."""
+
+    def place(park_relative_path=None):
+        folder = tmp_path / "Updater elsewhere"
+        folder.mkdir()
+        shutil.copyfile(runharness.UPDATER, folder / "Updater.exe")
+        if park_relative_path is not None:
+            (folder / park_relative_path).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(PARK, folder / park_relative_path)
+        monkeypatch.setattr(runharness, "UPDATER", folder / "Updater.exe")
+        return folder
+
+    return place
+
+
+def test_no_parking_copies_park_but_starts_nothing(handing_off):
+    run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US", "/noparking")
+
+    assert run.exit_code == 0, run.describe()
+    assert run.results == ["Succeeded"], run.describe()
+    [(_, _, installer_line)] = invocations("installer")
+    copy = parking_copy_of(installer_line, run.download_folder)
+    assert installer_line == shell_command_line(windows_path_in_prefix(run.download_folder / "setup.exe"),
+                                                installer_parameters(copy))
+    assert run.download_files[copy.rsplit("\\", 1)[1]] == PARK.read_bytes()
+    assert park_log_entries(copy) == []
+    time.sleep(1)  # what a parking program would have done by now
+    assert invocations("client") == []
+
+
+def test_park_path_names_the_parking_program_to_copy(handing_off, tmp_path):
+    # Distinct bytes (data after the image), so the copy shows where it came from.
+    custom = tmp_path / "Custom Park" / "MyPark.exe"
+    custom.parent.mkdir()
+    custom.write_bytes(PARK.read_bytes() + b"custom parking program")
+
+    run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US", f"/parkpath={windows_path(custom)}")
+
+    assert run.exit_code == 0, run.describe()
+    [(_, _, installer_line)] = invocations("installer")
+    copy = parking_copy_of(installer_line, run.download_folder)
+    assert run.download_files[copy.rsplit("\\", 1)[1]] == custom.read_bytes()
+    wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+
+
+def test_missing_park_path_ends_the_run_before_the_installer(handing_off, tmp_path):
+    missing = windows_path(tmp_path / "no such folder" / "Park.exe")
+    run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US", f"/parkpath={missing}")
+
+    assert run.exit_code == FAILURE_PARK_FILE_EXISTS, run.describe()
+    assert run.events == ["UpdateYes", "UpdateNo"], run.describe()
+    assert run.results == ["SpecifiedParkMissing", "FailureParkEXEFileExists"], run.describe()
+    assert invocations() == []
+    assert not any(name.startswith("Park-") for name in run.download_files)
+
+
+@pytest.mark.parametrize("park, exit_code, results", [
+    (None, FAILURE_PARK_FILE_EXISTS, ["FailureParkEXEFileExists"]),
+    ("PatchTools/Park.exe", 0, ["Succeeded"]),
+], ids=["no Park.exe", "Park.exe in PatchTools"])
+def test_parking_program_is_looked_for_beside_the_updater_then_in_patch_tools(handing_off, updater_elsewhere, park,
+                                                                              exit_code, results):
+    updater_elsewhere(park)
+    run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
+
+    assert run.exit_code == exit_code, run.describe()
+    assert run.results == results, run.describe()
+    if park is None:
+        assert invocations() == []
+    else:
+        [(_, _, installer_line)] = invocations("installer")
+        copy = parking_copy_of(installer_line, run.download_folder)
+        assert run.download_files[copy.rsplit("\\", 1)[1]] == PARK.read_bytes()
+        wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+
+
+def image_for_another_processor(path):
+    """The test installer marked as an ARM64 image: its signature and hash still check out, but Windows
+    will not start it (ERROR_BAD_EXE_FORMAT)."""
+    image = bytearray(runharness.TEST_INSTALLER.read_bytes())
+    header = struct.unpack_from("<I", image, 0x3C)[0]
+    assert image[header:header + 4] == b"PE\0\0"
+    struct.pack_into("<H", image, header + 4, 0xAA64)
+    path.write_bytes(bytes(image))
+    return path
+
+
+@pytest.mark.parametrize("unelevated, service_report", [(False, []), (True, ["ServiceInvoke"])],
+                         ids=["elevated", "unelevated through the service"])
+def test_installer_that_cannot_start_ends_the_run_and_stops_park(handing_off, tmp_path, unelevated, service_report):
+    unstartable = handing_off.signed_installer(source=image_for_another_processor(tmp_path / "Arm64Setup.exe"))
+    offer_installer(handing_off, unstartable)
+
+    with elevation_service("registered"), (unelevated_runs() if unelevated else contextlib.nullcontext()):
+        run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
+
+    assert run.exit_code == FAILURE_LAUNCH_SHELL_EXECUTE, run.describe()
+    assert run.events == ["UpdateYes", "UpdateNo"], run.describe()
+    assert run.results == service_report + ["ShellExecPatch", "FailureLaunchEXEShellExecuteEx"], run.describe()
+    assert run.download_files["setup.exe"] == unstartable
+    [copy_name] = [name for name in run.download_files if name.startswith("Park-")]
+    copy = windows_path_in_prefix(run.download_folder) + "\\\\" + copy_name
+
+    # The parking copy was started to wait, then once more with the stop parameters; the client was not.
+    stop_start = "started: " + shell_command_line(copy, STOP_PARAMETERS)
+    wait_for_park_line(copy, stop_start)
+    waiting_pid = wait_for_park_line(copy, "terminate event: the client is not restarted")
+    starts = [(pid, text) for pid, text in park_log_entries(copy) if text.startswith("started: ")]
+    assert [text for _, text in starts] == [
+        "started: " + shell_command_line(copy, parking_parameters(CLIENT_WINDOWS_PATH, "en-US")), stop_start]
+    assert starts[0][0] == waiting_pid
+    assert invocations() == []

@@ -1,0 +1,96 @@
+"""The real Updater.exe under Wine, from the update query to the client's restart: the installer it
+downloaded and checked is handed to tools/TestInstaller (signed with the test PKI) through the elevation
+service, the installer's registry progress reaches the progress bar, the parking program restarts the
+stand-in client, and the exact command lines the installer and Park.exe receive are those the hand-off
+builds, with and without installer and application arguments.
+"""
+
+import pytest
+
+from handoff import (CLIENT_WINDOWS_PATH, PARK, clear_invocations, elevation_service, installer_parameters,
+                     invocations, launch_parameters, offer_installer, park_log_entries, parking_copy_of,
+                     parking_parameters, progress_records, set_test_installer, shell_command_line, stand_in_client,
+                     stop_waiting_parks, unelevated_runs, wait_for_invocations, windows_path_in_prefix)
+
+CLIENT_SECONDS = 20  # the parking program restarts the client well within this after the run
+
+
+@pytest.fixture
+def road(updater):
+    """A run that finds a signed installer on offer, the stand-in client at the client's path and no
+    parking program left waiting from before."""
+    stop_waiting_parks()
+    clear_invocations()
+    offer_installer(updater, updater.signed_installer())
+    with stand_in_client():
+        yield updater
+    stop_waiting_parks()
+    clear_invocations()
+
+
+def progress_position(percent):
+    return min(100, 55 + int(0.45 * percent + 0.499))
+
+
+def test_successful_update_through_the_elevation_service_restarts_the_client(road):
+    set_test_installer(steps=4, step_ms=800)
+    with elevation_service("registered"), unelevated_runs():
+        run = road.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
+
+    assert run.exit_code == 0, run.describe()
+    assert run.events == ["UpdateYes"], run.describe()
+    # No Service* event: the unelevated run had the service start the installer.
+    assert run.results == ["Succeeded"], run.describe()
+    assert len(run.queries) == 1 and run.file_requests, run.describe()
+
+    installer_path = windows_path_in_prefix(run.download_folder / "setup.exe")
+    [(_, _, installer_line)] = invocations("installer")
+    copy = parking_copy_of(installer_line, run.download_folder)
+    assert installer_line == shell_command_line(installer_path, installer_parameters(copy))
+    assert run.download_files[copy.rsplit("\\", 1)[1]] == PARK.read_bytes()
+    assert run.download_files["setup.exe"] == road.files.content("/setup.exe")
+
+    # Park.exe: the copy, started with the client, the launch parameters and the two events.
+    park_lines = [text for _, text in park_log_entries(copy)]
+    assert park_lines[0] == "started: " + shell_command_line(copy, parking_parameters(CLIENT_WINDOWS_PATH, "en-US"))
+
+    # The installer's "Install" value, mirrored into the progress bar a step later.
+    records = progress_records()
+    assert [percent for percent, _ in records] == [0.0, 25.0, 50.0, 75.0, 100.0]
+    for percent, position in records[:-1]:
+        assert position == progress_position(percent), records
+    assert records[-1][1] == records[-2][1], records  # "100.0" posts nothing
+
+    [(_, _, client_line)] = wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+    assert client_line == shell_command_line(CLIENT_WINDOWS_PATH, launch_parameters("en-US"))
+    assert "started the client " + CLIENT_WINDOWS_PATH + " " + launch_parameters("en-US") in [
+        text for _, text in park_log_entries(copy)]
+
+
+@pytest.mark.parametrize("arguments, locale, installer_args, app_args, dp", [
+    ([], "en-US", "", "", "fablewick"),
+    (["/dp=partner7"], "de-DE", "", "", "partner7"),
+    (["/appargs=/tab=store", "/dp=partner7"], "fr-FR", "", "/tab=store", "partner7"),
+    (["/appargs=/tab=store", "/installerargs=/S", "/D=C:\\Program Files (x86)\\Orvane Games"], "en-GB",
+     '/S "/D=C:\\Program Files (x86)\\Orvane Games"', "/tab=store", "fablewick"),
+], ids=["defaults", "partner", "application arguments", "installer and application arguments"])
+def test_installer_and_park_receive_exactly_the_hand_off_command_lines(road, arguments, locale, installer_args,
+                                                                       app_args, dp):
+    set_test_installer(steps=1, step_ms=300)
+    # Elevated: the installer is started directly; the service passes the same texts on (test above).
+    run = road.run(f"/locale={locale}", *arguments)
+
+    assert run.exit_code == 0, run.describe()
+    assert run.results == ["Succeeded"], run.describe()
+    [(_, _, installer_line)] = invocations("installer")
+    copy = parking_copy_of(installer_line, run.download_folder)
+    installer_path = windows_path_in_prefix(run.download_folder / "setup.exe")
+    assert installer_line == shell_command_line(installer_path, installer_parameters(copy, installer_args))
+    if not installer_args:
+        assert installer_line.endswith('.exe"')  # no trailing blank
+
+    park_lines = [text for _, text in park_log_entries(copy)]
+    assert park_lines[0] == "started: " + shell_command_line(
+        copy, parking_parameters(CLIENT_WINDOWS_PATH, locale, app_args=app_args, dp=dp))
+    [(_, _, client_line)] = wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+    assert client_line == shell_command_line(CLIENT_WINDOWS_PATH, launch_parameters(locale, app_args, dp))
