@@ -52,17 +52,25 @@ def recorded_offsets(target, size, threads):
     return offsets
 
 
-@pytest.mark.parametrize("threads", [1, 2])
-def test_resumes_after_the_process_was_killed(make_server, folder, threads):
+@pytest.mark.parametrize("plan", ["one-stream", "two-streams", "restarted-with-two"])
+def test_resumes_after_the_process_was_killed(make_server, folder, plan):
     seed = random.randrange(1 << 30)
     rng = random.Random(seed)
-    data = source(3_000_000 + rng.randrange(200_000), seed)
     target = folder / NAME
-    if threads == 2:
-        # A download state of two streams (as an earlier run leaves it for a big file) with no progress yet.
-        (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
-    server = make_server({"/" + NAME: data}, rate=1_500_000)
-    kill_mid_download(server.url("/" + NAME), target, rng, threshold=rng.randrange(BLOCK, 1_000_000))
+    threads = 1 if plan == "one-stream" else 2
+    if plan == "restarted-with-two":
+        # Above 20 MiB a fresh download switches to two streams by itself.
+        data = source(21 * 1024 * 1024 + rng.randrange(200_000), seed)
+        server = make_server({"/" + NAME: data}, rate=6_000_000)
+        threshold = rng.randrange(BLOCK, 8_000_000)
+    else:
+        data = source(3_000_000 + rng.randrange(200_000), seed)
+        if threads == 2:
+            # A download state of two streams (as a run leaves it for a big file) with no progress yet.
+            (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
+        server = make_server({"/" + NAME: data}, rate=1_500_000)
+        threshold = rng.randrange(BLOCK, 1_000_000)
+    kill_mid_download(server.url("/" + NAME), target, rng, threshold=threshold)
 
     offsets = recorded_offsets(target, len(data), threads)
     cache = folder / (NAME + ".cache")
