@@ -213,3 +213,23 @@ def test_killed_during_a_stall_resumes_once_the_server_answers(http_server, fold
     assert result.exit_code == 0, result.output
     assert target.read_bytes() == data
     assert [r.range_asked for r in server.log.records()] == [(resume_at, None)]
+
+
+def test_restart_that_cannot_write_the_download_state_fails_through_the_watchdog(http_server, folder):
+    data = source(200_000, 12)
+    target = folder / NAME
+    # The first answer (a 416, which asks for a restart) comes late enough to spoil the state file first.
+    server = http_server({"/" + NAME: data}, faults=[F.delay(1.0) + F.error(416)])
+    process = start_driver(server.url("/" + NAME), target, retries=0)
+    server.log.wait(1, timeout=20)
+    state = folder / (NAME + ".downloadstate")
+    state.unlink()
+    state.mkdir()  # no file can be written under this name now
+    output, _ = process.communicate(timeout=60)
+    lines = output.splitlines()
+    failed = [line for line in lines if line.startswith("failed 0 ")]
+    assert process.returncode == 1 and failed, output
+    assert failed[0].startswith("failed 0 Exception:  HTTPDownload WatchdogThread Execute Function"), failed[0]
+    assert "File open failed;  " in failed[0]
+    assert len(server.log) == 1  # the restart made no request
+    assert not target.exists()
