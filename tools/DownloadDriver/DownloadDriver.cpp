@@ -11,8 +11,9 @@
 //
 // Output, one line each: "started <i>", "progress <i> <bytesDone> <downloadSize> <streamCount>" (with
 // --progress, on change), "finished <i> <downloadSize>", "failed <i> <description on one line>",
-// "hung <i>", then "peak-memory <peak working set bytes>", "elapsed-ms <ms>" and "done <finished> <failed>".
-// Exit code: 0 all finished, 1 any failed, 2 bad arguments, 3 the engine could not be created, 4 hung.
+// "hung <i>", "callbacks <i> <calls> <failed calls>" (the owner's callback, per download), then "peak-memory
+// <peak working set bytes>", "elapsed-ms <ms>" and "done <finished> <failed>". Exit code: 0 all finished, 1
+// any failed, 2 bad arguments, 3 the engine could not be created, 4 hung.
 #include "System/Exception.h"
 #include "System/Net/MultiStreamDownload/HTTPDownload.h"
 #include "System/Platform.h"
@@ -21,9 +22,11 @@
 
 #include <psapi.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,8 +42,24 @@ namespace
 const wchar_t kUserAgent[] = L"Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93; CDA 6.0)";
 constexpr DWORD kPollMs = 50;
 
+// What the engine's callback delivered to one download's owner.
+struct CallbackCounts
+{
+    std::atomic<unsigned> calls{0};
+    std::atomic<unsigned> failedCalls{0};
+};
+
+void CountCallback(const DownloadStatus& status, void* context)
+{
+    auto* counts = static_cast<CallbackCounts*>(context);
+    ++counts->calls;
+    if (status.failed)
+        ++counts->failedCalls;
+}
+
 struct Job
 {
+    std::unique_ptr<CallbackCounts> callbacks = std::make_unique<CallbackCounts>();
     std::wstring url;
     std::wstring target;
     CRefPtr<CHTTPDownload> download;
@@ -209,8 +228,9 @@ int wmain(int argc, wchar_t** argv)
             Job& job = options.jobs[next];
             try
             {
-                job.download = CRefPtr<CHTTPDownload>(new CHTTPDownload(
-                    kUserAgent, job.url, job.target, nullptr, nullptr, options.retries, options.timeoutMs));
+                job.download = CRefPtr<CHTTPDownload>(new CHTTPDownload(kUserAgent, job.url, job.target,
+                                                                        &CountCallback, job.callbacks.get(),
+                                                                        options.retries, options.timeoutMs));
             }
             catch (const CException& e)
             {
@@ -231,6 +251,9 @@ int wmain(int argc, wchar_t** argv)
             {
                 job.ended = true;
                 job.download.Reset(); // joins its threads; a failed one deletes its files
+                PrintLine("callbacks " + std::to_string(i) + " " +
+                          std::to_string(job.callbacks->calls.load()) + " " +
+                          std::to_string(job.callbacks->failedCalls.load()));
                 --running;
             }
         }

@@ -161,7 +161,7 @@ std::uint64_t CDownloadThread::StreamEnd() const
     return m_SingleStream ? m_DownloadSize : static_cast<std::uint64_t>(m_LastByte) + 1;
 }
 
-bool CDownloadThread::RunAttempt()
+void CDownloadThread::RunAttempt()
 {
     std::uint32_t offset = m_FirstByte;
     bool resumed = false;
@@ -179,7 +179,7 @@ bool CDownloadThread::RunAttempt()
         {
             if (ArriveAtEnd())
                 ReportComplete(offset, 0);
-            return true;
+            return;
         }
     }
 
@@ -189,7 +189,7 @@ bool CDownloadThread::RunAttempt()
         EstablishConnection(offset, answer);
     }
     if (IsStopSignalled())
-        return true;
+        return;
 
     if (answer.sizeGiven)
     {
@@ -212,7 +212,7 @@ bool CDownloadThread::RunAttempt()
         }
     }
     if (IsStopSignalled())
-        return true;
+        return;
 
     if (resumed)
     {
@@ -232,10 +232,9 @@ bool CDownloadThread::RunAttempt()
         }
     }
     if (IsStopSignalled())
-        return true;
+        return;
 
     DownloadBits(offset);
-    return true;
 }
 
 void CDownloadThread::RequestSingleStreamRestart(const std::string& message)

@@ -56,7 +56,7 @@ private:
         std::uint32_t size = 0;
     };
 
-    bool RunAttempt();
+    void RunAttempt();
     void EstablishConnection(std::uint32_t& offset, ServerAnswer& answer);
     void CheckStatus(std::uint32_t& offset, ServerAnswer& answer, const std::string& headers);
     void DownloadBits(std::uint32_t offset);

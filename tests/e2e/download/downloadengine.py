@@ -26,6 +26,7 @@ class DriverResult:
     failed: dict = field(default_factory=dict)  # job index -> description
     hung: list = field(default_factory=list)
     stopped: dict = field(default_factory=dict)  # job index -> ms the release took
+    callbacks: dict = field(default_factory=dict)  # job index -> (calls, calls with a failed status)
     peak_memory: int | None = None
     engine_ms: int | None = None
 
@@ -68,6 +69,9 @@ def parse_output(text, exit_code, elapsed_s):
             result.failed[int(index)] = text
         elif word == "hung":
             result.hung.append(int(rest))
+        elif word == "callbacks":
+            index, calls, failed = rest.split()
+            result.callbacks[int(index)] = (int(calls), int(failed))
         elif word == "stopped":
             index, _, ms = rest.partition(" ")
             result.stopped[int(index)] = int(ms)

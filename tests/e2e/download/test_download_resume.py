@@ -52,17 +52,25 @@ def recorded_offsets(target, size, threads):
     return offsets
 
 
-@pytest.mark.parametrize("threads", [1, 2])
-def test_resumes_after_the_process_was_killed(make_server, folder, threads):
+@pytest.mark.parametrize("plan", ["one-stream", "two-streams", "restarted-with-two"])
+def test_resumes_after_the_process_was_killed(make_server, folder, plan):
     seed = random.randrange(1 << 30)
     rng = random.Random(seed)
-    data = source(3_000_000 + rng.randrange(200_000), seed)
     target = folder / NAME
-    if threads == 2:
-        # A download state of two streams (as an earlier run leaves it for a big file) with no progress yet.
-        (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
-    server = make_server({"/" + NAME: data}, rate=1_500_000)
-    kill_mid_download(server.url("/" + NAME), target, rng, threshold=rng.randrange(BLOCK, 1_000_000))
+    threads = 1 if plan == "one-stream" else 2
+    if plan == "restarted-with-two":
+        # Above 20 MiB a fresh download switches to two streams by itself.
+        data = source(21 * 1024 * 1024 + rng.randrange(200_000), seed)
+        server = make_server({"/" + NAME: data}, rate=6_000_000)
+        threshold = rng.randrange(BLOCK, 8_000_000)
+    else:
+        data = source(3_000_000 + rng.randrange(200_000), seed)
+        if threads == 2:
+            # A download state of two streams (as a run leaves it for a big file) with no progress yet.
+            (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
+        server = make_server({"/" + NAME: data}, rate=1_500_000)
+        threshold = rng.randrange(BLOCK, 1_000_000)
+    kill_mid_download(server.url("/" + NAME), target, rng, threshold=threshold)
 
     offsets = recorded_offsets(target, len(data), threads)
     cache = folder / (NAME + ".cache")
@@ -205,3 +213,23 @@ def test_killed_during_a_stall_resumes_once_the_server_answers(http_server, fold
     assert result.exit_code == 0, result.output
     assert target.read_bytes() == data
     assert [r.range_asked for r in server.log.records()] == [(resume_at, None)]
+
+
+def test_restart_that_cannot_write_the_download_state_fails_through_the_watchdog(http_server, folder):
+    data = source(200_000, 12)
+    target = folder / NAME
+    # The first answer (a 416, which asks for a restart) comes late enough to spoil the state file first.
+    server = http_server({"/" + NAME: data}, faults=[F.delay(1.0) + F.error(416)])
+    process = start_driver(server.url("/" + NAME), target, retries=0)
+    server.log.wait(1, timeout=20)
+    state = folder / (NAME + ".downloadstate")
+    state.unlink()
+    state.mkdir()  # no file can be written under this name now
+    output, _ = process.communicate(timeout=60)
+    lines = output.splitlines()
+    failed = [line for line in lines if line.startswith("failed 0 ")]
+    assert process.returncode == 1 and failed, output
+    assert failed[0].startswith("failed 0 Exception:  HTTPDownload WatchdogThread Execute Function"), failed[0]
+    assert "File open failed;  " in failed[0]
+    assert len(server.log) == 1  # the restart made no request
+    assert not target.exists()

@@ -1,7 +1,7 @@
 """Many downloads under seeded random fault plans, and one big file.
 
 The seed of the stress run comes from OV_STRESS_SEED when set (to replay a failure), otherwise it is
-drawn at random; every failure message names it.
+drawn at random; every failure message names it. OV_STRESS_VERBOSE=1 prints what every plan did.
 """
 
 import hashlib

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Performance report of the whole updater under Wine, every figure measured side by side in one run.
+
+Usage: bench/report/run.py [--runs N] [--sizes-mib 16,1024]
+
+- Quiet end: Updater.exe while the update service offers nothing (exit code 3), against the bare start
+  of a trivial program (tools/TestPe) through the same launcher under the same Wine, interleaved; the
+  medians and their difference in milliseconds.
+- Peak memory and download through the whole updater, for each installer size: a signed installer of
+  that size (the test installer with padding, signed with the test PKI) offered with its true size and
+  hash, run to its hand-off. Peak memory is the peak resident set (VmHWM in /proc) of the Unix process
+  that hosts Updater.exe under Wine, sampled every 50 ms: it includes Wine's own mappings, so it is an
+  upper bound of the Windows process's peak working set. The download rate is the file server's bytes
+  sent over the time from the first request to the last answer.
+
+Build the mingw-x64 preset first; the report starts and stops the Wine session of the prefix itself.
+"""
+
+import argparse
+import os
+import platform
+import statistics
+import sys
+import threading
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "reliability"))
+
+from environment import BUILD, RUN_ARGUMENTS, TEST_INSTALLER, UPDATER, Environment, classify, print_table  # noqa: E402
+from runharness import _processes_with_tag  # noqa: E402
+from testservers import Answer  # noqa: E402
+from winehost import quote_argument, run_windows_program  # noqa: E402
+
+import pki  # noqa: E402
+
+TRIVIAL = BUILD / "tools" / "TestPe" / "TestPe.exe"
+
+
+def quiet_end(env: Environment, runs: int):
+    env.harness.require_service().set_answers(Answer(body="{}"))
+    tail = " ".join(quote_argument(a) for a in (f"/product={env.product}", *RUN_ARGUMENTS))
+    updater, trivial = [], []
+    for _ in range(runs):
+        for program, arguments, times, expected in ((UPDATER, tail, updater, 3), (TRIVIAL, "", trivial, 0)):
+            started = time.monotonic()
+            result = run_windows_program(program, arguments, timeout_s=60)
+            elapsed = time.monotonic() - started
+            if result.exit_code != expected:
+                raise SystemExit(f"{program.name} ended with {result.exit_code}, expected {expected}")
+            times.append(elapsed * 1000)
+    return updater, trivial
+
+
+def padded_signed_installer(env: Environment, size: int) -> bytes:
+    """The test installer with an overlay of random bytes up to about `size`, signed by "Orvane, Inc."."""
+    base = TEST_INSTALLER.read_bytes()
+    padded = env.work / f"padded-{size}.exe"
+    with open(padded, "wb") as out:
+        out.write(base)
+        remaining = max(0, size - len(base) - 16384)
+        while remaining:
+            block = min(remaining, 1 << 24)
+            out.write(os.urandom(block))
+            remaining -= block
+    signed = env.work / f"signed-{size}.exe"
+    pki.sign_pe(padded, signed, env.codesign.leaf("orvane-inc"))
+    padded.unlink()
+    data = signed.read_bytes()
+    signed.unlink()
+    return data
+
+
+class PeakSampler:
+    """Samples VmHWM of the Unix processes of one run's Updater.exe (found by the run's tag) every 50 ms."""
+
+    def __init__(self, tag: str):
+        self.tag = tag
+        self.peak = 0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._sample, daemon=True)
+        self._thread.start()
+
+    def _sample(self):
+        while not self._stop.is_set():
+            for pid in _processes_with_tag(self.tag, "Updater.exe"):
+                try:
+                    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+                        if line.startswith("VmHWM:"):
+                            self.peak = max(self.peak, int(line.split()[1]) * 1024)
+                except OSError:
+                    pass
+            self._stop.wait(0.05)
+
+    def stop(self) -> int:
+        self._stop.set()
+        self._thread.join(timeout=10)
+        return self.peak
+
+
+def whole_run(env: Environment, size_mib: int):
+    installer = padded_signed_installer(env, size_mib << 20)
+    env.harness.offer(env.harness.host(f"/report/setup-{size_mib}.exe", installer))
+    running = env.harness.start(*RUN_ARGUMENTS, watch_events=False, timeout_s=1800)
+    sampler = PeakSampler(running.tag)
+    run = running.finish(allow_timeout=True)
+    peak = sampler.stop()
+    outcome = classify(run, installer)
+    records = [r for r in run.file_requests if r.finished is not None]
+    sent = sum(r.bytes_sent or 0 for r in records)
+    span = (max(r.finished for r in records) - min(r.started for r in records)) if records else 0
+    rate = sent / span / (1 << 20) if span else 0.0
+    return {"size": len(installer), "exit": run.exit_code, "outcome": outcome, "peak": peak, "elapsed": run.elapsed_s,
+            "requests": len(records), "sent": sent, "rate": rate}
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__)
+    parser.add_argument("--runs", type=int, default=7, help="runs of each program for the quiet end (default 7)")
+    parser.add_argument("--sizes-mib", default="16,1024", help="installer sizes in MiB (default 16,1024)")
+    args = parser.parse_args()
+    sizes = [int(s) for s in args.sizes_mib.split(",") if s]
+    with Environment() as env:
+        updater, trivial = quiet_end(env, args.runs)
+        downloads = [(size, whole_run(env, size)) for size in sizes]
+
+    print(f"report: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, {platform.node()}, "
+          f"{os.cpu_count()} cores, {platform.machine()}, Python {platform.python_version()}")
+    print()
+    print(f"Quiet end against a trivial program, wall time through tools/Launch, {args.runs} runs each, interleaved")
+    median_updater, median_trivial = statistics.median(updater), statistics.median(trivial)
+    print_table(["program", "median ms", "min ms", "max ms"],
+                [["Updater.exe, service offers nothing (exit 3)", f"{median_updater:.0f}", f"{min(updater):.0f}",
+                  f"{max(updater):.0f}"],
+                 ["TestPe.exe (prints one line)", f"{median_trivial:.0f}", f"{min(trivial):.0f}", f"{max(trivial):.0f}"],
+                 ["difference of the medians", f"{median_updater - median_trivial:.0f}", "", ""]])
+    print()
+    print("Whole updater with a signed installer of each size (peak: VmHWM of the Wine process of Updater.exe)")
+    print_table(["installer", "exit", "outcome", "peak memory MiB", "run s", "requests", "MiB sent",
+                 "download MiB/s"],
+                [[f"{size} MiB", d["exit"], d["outcome"], f"{d['peak'] / (1 << 20):.1f}", f"{d['elapsed']:.1f}",
+                  d["requests"], f"{d['sent'] / (1 << 20):.0f}", f"{d['rate']:.1f}"] for size, d in downloads])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
