@@ -219,7 +219,8 @@ class UpdaterRun:
 
     def describe(self) -> str:
         return (f"run {self.command_line!r}: exit {self.exit_code}, timed out {self.timed_out}, "
-                f"events {self.events}, box {self.box}, hits {self.hits}, queued {self.queued}, files {sorted(self.download_files)}, "
+                f"events {self.events}, box {self.box}, hits {self.hits}, queued {self.queued}, "
+                f"files {sorted(self.download_files)}, "
                 f"{len(self.queries)} queries, {len(self.file_requests)} file requests, "
                 f"{self.elapsed_s:.1f} s; log: {self.log_text[-1500:]!r}")
 
@@ -510,7 +511,8 @@ class UpdaterHarness:
             command_line=running.command_line, product=running.product, exit_code=result.exit_code,
             timed_out=result.timed_out, killed=running.killed, elapsed_s=elapsed, events=events, box=box,
             hits=[dict(r.params) for r in sink_records],
-            queued=[dict(r.params) for r in dump_queue().records] if queue_path().exists() else [], queries=service_records, file_requests=file_records,
+            queued=[dict(r.params) for r in dump_queue().records] if queue_path().exists() else [],
+            queries=service_records, file_requests=file_records,
             download_folder=folder, download_files=files, log_path=log_path,
             log_text=log_path.read_bytes().decode("utf-8", "replace") if log_path.exists() else "",
             debug_lines=result.debug_lines, stdout=result.stdout)
