@@ -9,7 +9,7 @@ from collections import Counter
 from pathlib import Path
 
 from environment import (BUILD, Environment, classify, drive_listing, is_crash, print_table, written_since)
-from runharness import analytics_queue_file
+from analytics_support import queue_path
 from testservers import Answer
 from winehost import quote_argument, run_windows_program, windows_path
 
@@ -173,7 +173,7 @@ def state_files(rng: random.Random, env: Environment, work: Path):
 def queue_file(rng: random.Random, env: Environment, work: Path):
     """An analytics queue with events in it, damaged, then uploaded and appended to."""
     name = f"BenchQueue-{rng.randrange(1 << 30):08x}.dat"
-    path = analytics_queue_file().parent / name
+    path = queue_path().parent / name
 
     def go():
         base = f"--data-file {name} "
