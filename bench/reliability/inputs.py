@@ -79,7 +79,7 @@ def service_answer(rng: random.Random, env: Environment, installer: bytes):
 
 def _whole_run(env: Environment, installer: bytes, *, answer=None, raw=None):
     if answer is not None:
-        env.harness.require_service().set_answers(answer)
+        env.harness.service.set_answers(answer)
     else:
         env.harness.offer(env.harness.host(INSTALLER_PATH, installer))
     if raw is None:

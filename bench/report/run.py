@@ -38,7 +38,7 @@ TRIVIAL = BUILD / "tools" / "TestPe" / "TestPe.exe"
 
 
 def quiet_end(env: Environment, runs: int):
-    env.harness.require_service().set_answers(Answer(body="{}"))
+    env.harness.service.set_answers(Answer(body="{}"))
     tail = " ".join(quote_argument(a) for a in (f"/product={env.product}", *RUN_ARGUMENTS))
     updater, trivial = [], []
     for _ in range(runs):

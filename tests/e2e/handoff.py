@@ -175,6 +175,21 @@ def stand_in_client(host_path: Path = CLIENT_HOST_PATH):
         host_path.unlink(missing_ok=True)
 
 
+@contextmanager
+def handing_off_with_client(updater):
+    """The harness with a signed installer on offer, the stand-in client at the client's path, and no
+    parking program nor installer record left over from before (nor after the block)."""
+    stop_waiting_parks()
+    clear_invocations()
+    offer_installer(updater, updater.signed_installer())
+    try:
+        with stand_in_client():
+            yield updater
+    finally:
+        stop_waiting_parks()
+        clear_invocations()
+
+
 # --- Park.exe ----------------------------------------------------------------------------------------------
 
 def park_log_path() -> Path:

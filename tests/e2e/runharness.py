@@ -12,7 +12,6 @@ Everything it set up is taken down again when the test ends.
 
 from __future__ import annotations
 
-import errno
 import hashlib
 import json
 import os
@@ -28,8 +27,8 @@ from pathlib import Path
 from typing import Callable, Dict, List, Optional
 
 import pki
-from analytics_support import (consent_cookie, dump_queue, host_port, queue_path, remove_queue, settings_file,
-                               write_cookies)
+from analytics_support import (consent_cookie, dump_queue, host_port, queue_path, remove_queue, serving,
+                               settings_file, write_cookies)
 from messageboxes import ANSWER_TOOL, AnsweredBox
 from testservers import Answer, FileServer, Ga4Sink, UpdateService
 from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
@@ -305,19 +304,6 @@ _SIGNED: Dict[tuple, bytes] = {}
 FIXED_PORT_WAIT_S = 600  # other test sessions of this machine use the same fixed ports in turn
 
 
-def _on_fixed_port(make):
-    """Starts a server on a port the test build has compiled in, waiting while another test session of
-    the machine holds that port."""
-    deadline = time.monotonic() + FIXED_PORT_WAIT_S
-    while True:
-        try:
-            return make()
-        except OSError as error:
-            if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
-                raise
-        time.sleep(0.5)
-
-
 # --- the harness -----------------------------------------------------------------------------------------
 
 @dataclass
@@ -360,10 +346,12 @@ class UpdaterHarness:
     def _start_servers(self) -> None:
         self.files = self._serve(FileServer(lifetime=SERVER_LIFETIME))
         self.files_tls = self._serve(FileServer(tls=self.tls.server, lifetime=SERVER_LIFETIME))
-        self.service = self._serve(_on_fixed_port(lambda: UpdateService(
-            port=host_port("OV_TEST_SERVICE_HOST"), tls=self.tls.server, lifetime=SERVER_LIFETIME)))
-        self.sink = self._serve(_on_fixed_port(lambda: Ga4Sink(
-            port=host_port("OV_GA4_COLLECT_HOST"), tls=self.tls.server, lifetime=SERVER_LIFETIME)))
+        self.service = self._serve(serving(lambda: UpdateService(
+            port=host_port("OV_TEST_SERVICE_HOST"), tls=self.tls.server, lifetime=SERVER_LIFETIME),
+            FIXED_PORT_WAIT_S))
+        self.sink = self._serve(serving(lambda: Ga4Sink(
+            port=host_port("OV_GA4_COLLECT_HOST"), tls=self.tls.server, lifetime=SERVER_LIFETIME),
+            FIXED_PORT_WAIT_S))
 
     def _serve(self, server):
         self._servers.append(server)

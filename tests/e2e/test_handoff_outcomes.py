@@ -6,9 +6,9 @@ asks the service at all.
 
 import pytest
 
-from handoff import (CLIENT_WINDOWS_PATH, clear_invocations, elevation_service, installer_parameters, invocations,
-                     offer_installer, parking_copy_of, set_test_installer, shell_command_line, stand_in_client,
-                     stop_waiting_parks, unelevated_runs, wait_for_invocations, windows_path_in_prefix)
+from handoff import (CLIENT_WINDOWS_PATH, elevation_service, handing_off_with_client, installer_parameters,
+                     invocations, parking_copy_of, set_test_installer, shell_command_line, unelevated_runs,
+                     wait_for_invocations, windows_path_in_prefix)
 from runharness import DEFAULT_DEBUGGING
 
 CLIENT_SECONDS = 20
@@ -16,13 +16,8 @@ CLIENT_SECONDS = 20
 
 @pytest.fixture
 def handing_off(updater):
-    stop_waiting_parks()
-    clear_invocations()
-    offer_installer(updater, updater.signed_installer())
-    with stand_in_client():
+    with handing_off_with_client(updater):
         yield updater
-    stop_waiting_parks()
-    clear_invocations()
 
 
 @pytest.mark.parametrize("installer_exit_code, result", [

@@ -12,11 +12,10 @@ import time
 import pytest
 
 import runharness
-from handoff import (CLIENT_WINDOWS_PATH, PARK, STOP_PARAMETERS, clear_invocations, elevation_service,
+from handoff import (CLIENT_WINDOWS_PATH, PARK, STOP_PARAMETERS, elevation_service, handing_off_with_client,
                      installer_parameters, invocations, offer_installer, park_log_entries, parking_copy_of,
-                     parking_parameters, set_test_installer, shell_command_line, stand_in_client,
-                     stop_waiting_parks, unelevated_runs, wait_for_invocations, wait_for_park_line,
-                     windows_path_in_prefix)
+                     parking_parameters, set_test_installer, shell_command_line, unelevated_runs,
+                     wait_for_invocations, wait_for_park_line, windows_path_in_prefix)
 from winehost import windows_path
 
 CLIENT_SECONDS = 20
@@ -26,14 +25,9 @@ FAILURE_LAUNCH_SHELL_EXECUTE = 0x501
 
 @pytest.fixture
 def handing_off(updater):
-    stop_waiting_parks()
-    clear_invocations()
     set_test_installer(steps=1, step_ms=300)
-    offer_installer(updater, updater.signed_installer())
-    with stand_in_client():
+    with handing_off_with_client(updater):
         yield updater
-    stop_waiting_parks()
-    clear_invocations()
 
 
 @pytest.fixture

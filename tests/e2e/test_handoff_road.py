@@ -7,25 +7,18 @@ builds, with and without installer and application arguments.
 
 import pytest
 
-from handoff import (CLIENT_WINDOWS_PATH, PARK, clear_invocations, elevation_service, installer_parameters,
-                     invocations, launch_parameters, offer_installer, park_log_entries, parking_copy_of,
-                     parking_parameters, progress_records, set_test_installer, shell_command_line, stand_in_client,
-                     stop_waiting_parks, unelevated_runs, wait_for_invocations, windows_path_in_prefix)
+from handoff import (CLIENT_WINDOWS_PATH, PARK, elevation_service, handing_off_with_client, installer_parameters,
+                     invocations, launch_parameters, park_log_entries, parking_copy_of, parking_parameters,
+                     progress_records, set_test_installer, shell_command_line, unelevated_runs,
+                     wait_for_invocations, windows_path_in_prefix)
 
 CLIENT_SECONDS = 20  # the parking program restarts the client well within this after the run
 
 
 @pytest.fixture
 def road(updater):
-    """A run that finds a signed installer on offer, the stand-in client at the client's path and no
-    parking program left waiting from before."""
-    stop_waiting_parks()
-    clear_invocations()
-    offer_installer(updater, updater.signed_installer())
-    with stand_in_client():
+    with handing_off_with_client(updater):
         yield updater
-    stop_waiting_parks()
-    clear_invocations()
 
 
 def progress_position(percent):

@@ -4,6 +4,7 @@
 #include "System/Io/FilePath.h"
 #include "System/KnownFolders.h"
 #include "System/Platform.h"
+#include "TestSupport.h"
 #include "System/SystemInfo.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,9 @@ using OV::System::MakeRef;
 namespace
 {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = OvTest::Octets;
+using OvTest::PutWord;
+using OvTest::Word;
 
 // Each test uses a queue of its own name, so its file and mutexes are its own even when other test
 // programs use the analytics at the same time.
@@ -40,40 +43,9 @@ protected:
         ::DeleteFileW(m_Path.c_str());
     }
 
-    Bytes ReadFileBytes() const
-    {
-        Bytes bytes;
-        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return bytes;
-        LARGE_INTEGER size = {};
-        ::GetFileSizeEx(file, &size);
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-        DWORD read = 0;
-        if (!bytes.empty())
-            ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-        ::CloseHandle(file);
-        return bytes;
-    }
+    Bytes ReadFileBytes() const { return OvTest::ReadFileOctets(m_Path); }
 
-    void WriteFileBytes(const Bytes& bytes) const
-    {
-        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        DWORD written = 0;
-        const BOOL ok = bytes.empty() ||
-                        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        EXPECT_TRUE(ok);
-        ::CloseHandle(file);
-    }
-
-    static std::uint32_t Word(const Bytes& bytes, std::size_t at)
-    {
-        return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
-               (std::uint32_t(bytes[at + 3]) << 24);
-    }
+    void WriteFileBytes(const Bytes& bytes) const { OvTest::WriteFileOctets(m_Path, bytes); }
 
     // Reads and removes every pending record, as the upload does, and returns their queries.
     std::vector<std::string> Drain()

@@ -1,6 +1,7 @@
 #include "System/Net/MultiStreamDownload/Crc32.h"
 #include "Analytics/QueueFile.h"
 #include "System/Platform.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,9 @@ using ReadStatus = OV::Analytics::CQueueFile::ReadStatus;
 namespace
 {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = OvTest::Octets;
+using OvTest::PutWord;
+using OvTest::Word;
 
 class QueueFileTest : public ::testing::Test
 {
@@ -32,33 +35,9 @@ protected:
     }
     void TearDown() override { ::DeleteFileW(m_Path.c_str()); }
 
-    Bytes ReadAll() const
-    {
-        Bytes bytes;
-        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return bytes;
-        LARGE_INTEGER size = {};
-        ::GetFileSizeEx(file, &size);
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-        DWORD read = 0;
-        if (!bytes.empty())
-            ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-        ::CloseHandle(file);
-        return bytes;
-    }
+    Bytes ReadAll() const { return OvTest::ReadFileOctets(m_Path); }
 
-    void WriteAll(const Bytes& bytes) const
-    {
-        HANDLE file = ::CreateFileW(m_Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        DWORD written = 0;
-        const BOOL ok = bytes.empty() ||
-                        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        EXPECT_TRUE(ok);
-        ::CloseHandle(file);
-    }
+    void WriteAll(const Bytes& bytes) const { OvTest::WriteFileOctets(m_Path, bytes); }
 
     // A queue with the given queries appended; returns the record offsets.
     std::vector<std::uint32_t> MakeQueue(const std::vector<std::string>& queries)
@@ -72,17 +51,6 @@ protected:
             EXPECT_TRUE(file.Append(ComposeQueueRecord(query, "", 0)));
         }
         return offsets;
-    }
-
-    static std::uint32_t Word(const Bytes& bytes, std::size_t at)
-    {
-        return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
-               (std::uint32_t(bytes[at + 3]) << 24);
-    }
-    static void PutWord(Bytes& bytes, std::size_t at, std::uint32_t value)
-    {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
 
     std::wstring m_Path;

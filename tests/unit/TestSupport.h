@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -51,6 +52,32 @@ inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
     std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write the test file";
+}
+
+// The same as octets, for tests that pick words out of binary files.
+using Octets = std::vector<std::uint8_t>;
+
+inline Octets ReadFileOctets(const std::wstring& path)
+{
+    const std::string bytes = ReadFileBytes(path);
+    return Octets(bytes.begin(), bytes.end());
+}
+
+inline void WriteFileOctets(const std::wstring& path, const Octets& octets)
+{
+    WriteFileBytes(path, std::string(octets.begin(), octets.end()));
+}
+
+// The little-endian 32-bit word at an offset, and its replacement.
+inline std::uint32_t Word(const Octets& bytes, std::size_t at)
+{
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (std::uint32_t(bytes[at + 3]) << 24);
+}
+
+inline void PutWord(Octets& bytes, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Bytes 0, 1, ..., 250, 0, 1, ...: a prime period, so a shifted copy never matches by accident.

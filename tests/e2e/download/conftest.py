@@ -33,18 +33,26 @@ def scheme(request):
     return request.param
 
 
-@pytest.fixture
-def make_server(scheme, request):
-    """make_server(files, **FileServer options) for the test's scheme; stopped when the test ends."""
+def _file_servers(tls_source):
+    """A maker of file servers (TLS from tls_source() when it gives one) and the list of those it made."""
     servers = []
 
     def make(files, **options):
-        if scheme == "https":
-            options["tls"] = request.getfixturevalue("download_tls").server
+        tls = tls_source()
+        if tls is not None:
+            options["tls"] = tls
         server = FileServer(files, lifetime=240, **options)
         servers.append(server)
         return server
 
+    return make, servers
+
+
+@pytest.fixture
+def make_server(scheme, request):
+    """make_server(files, **FileServer options) for the test's scheme; stopped when the test ends."""
+    make, servers = _file_servers(
+        lambda: request.getfixturevalue("download_tls").server if scheme == "https" else None)
     yield make
     for server in servers:
         server.stop()
@@ -53,13 +61,7 @@ def make_server(scheme, request):
 @pytest.fixture
 def http_server():
     """http_server(files, **FileServer options) over plain HTTP; stopped when the test ends."""
-    servers = []
-
-    def make(files, **options):
-        server = FileServer(files, lifetime=240, **options)
-        servers.append(server)
-        return server
-
+    make, servers = _file_servers(lambda: None)
     yield make
     for server in servers:
         server.stop()
