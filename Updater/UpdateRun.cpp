@@ -194,8 +194,10 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
         if (options.from.empty())
         {
             window.SignalStop();
-            ::MessageBoxW(OwnerFor(window), strings.LoadString(kOffline).c_str(),
-                          strings.LoadString(kTitle).c_str(), MB_ICONERROR);
+            // No owner: the dialog is closing, and a box owned by it would be destroyed with it before
+            // the user could read it.
+            ::MessageBoxW(nullptr, strings.LoadString(kOffline).c_str(), strings.LoadString(kTitle).c_str(),
+                          MB_ICONERROR);
             result = FailureMainOffline;
         }
         events.no->Set();

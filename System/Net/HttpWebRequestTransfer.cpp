@@ -94,9 +94,21 @@ std::string QueryCertificateText(HINTERNET request)
     return std::string();
 }
 
+// Whether the answer came over TLS: an https address redirected to an http one ends on a plain
+// connection, which has no certificate (and Wine's WinInet crashes when asked for one).
+bool AnswerIsSecure(HINTERNET request)
+{
+    DWORD flags = 0;
+    DWORD size = sizeof(flags);
+    return ::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+           (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
 // The server certificate's text, subject and issuer, as WinInet formats them.
 void ReadCertificate(HINTERNET request, std::string& text, std::string& subject, std::string& issuer)
 {
+    if (!AnswerIsSecure(request))
+        return;
     text = QueryCertificateText(request);
     CertificateInfoA info{};
     DWORD infoSize = sizeof(info);

@@ -43,3 +43,16 @@ def test_query_that_is_never_answered_ends_with_770_after_ten_seconds(updater):
     assert time.monotonic() - started >= 10
     assert run.events == ["UpdateNo"]
     assert run.results == ["FailureGetURLTimeOut"]
+
+
+@pytest.mark.parametrize("body", ['{"url": "x"}', "not json"], ids=["json", "text"])
+def test_query_redirected_to_a_missing_file_ends_like_any_other_failed_answer(updater, body):
+    """A service (or something in front of it) answering 302 to a plain-HTTP address that answers 404:
+    WinInet follows the redirect; the run must end by the query's rules, not hang on the second host."""
+    updater.service.set_answers(Answer(body=body, status=302,
+                                       headers=(("Location", updater.files.url("/missing.exe")),)))
+    run = updater.run(timeout_s=40)
+    assert run.exit_code in (771, 773), run.describe()
+    assert run.events == ["UpdateNo"]
+    assert len(run.queries) == 1
+    assert [r.path for r in run.file_requests] == ["/missing.exe"]

@@ -65,6 +65,16 @@ def test_offline_with_from_ends_silently_with_2(updater):
     assert run.results == [] and run.queries == []
 
 
+def test_offline_without_from_tells_the_user_and_ends_with_259(updater):
+    run = updater.run("/locale=en-US", env=OFFLINE, answer_box="ok")
+    assert run.exit_code == 259, run.describe()
+    assert run.box is not None, run.describe()
+    assert run.box.text == "Sorry, a check for updates is needed. Please connect to the Internet and try again."
+    assert run.box.buttons == ("ok",)
+    assert run.events == ["UpdateNo"]
+    assert run.results == [] and run.queries == []
+
+
 @pytest.mark.parametrize("answer", [
     {},
     {"url": ""},
