@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Reliability suite of the updater under Wine: seeded runs that print a table. Not part of scripts/test.sh.
 
-Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust [--runs N] [--seed S] [--verbose]
+Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytics [--runs N] [--seed S] [--verbose]
 
   faults  whole updater runs while the installer's file server follows a random fault plan (drops at
           random offsets, 5xx bursts, stalls, wrong Content-Range, 416, 200 instead of 206, the file
@@ -14,6 +14,8 @@ Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust [--runs 
           program's folders (both must be 0)
   trust   every kind of installer the trust checks reject, through the whole updater: rejected and
           never started
+  analytics  8 processes x 100 events on one queue file while it uploads: lost, doubled and corrupt
+          records (all must be 0)
 
 Build the mingw-x64 preset first. The suite starts and stops the Wine session of the prefix itself.
 Exit code 0 when every "must be 0" count is 0.
@@ -25,7 +27,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-DEFAULT_RUNS = {"faults": 200, "kills": 20, "updater-kills": 20, "inputs": 200, "trust": 24}
+DEFAULT_RUNS = {"faults": 200, "kills": 20, "updater-kills": 20, "inputs": 200, "trust": 24, "analytics": 3}
 
 
 def main() -> int:
