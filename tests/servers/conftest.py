@@ -54,4 +54,4 @@ def tiny_pe(tmp_path_factory) -> Path:
 
 
 def pytest_configure(config):
-    config.addinivalue_line("markers", "wine: needs Wine and creates a throwaway prefix (~10 s)")
+    config.addinivalue_line("markers", "wine: needs Wine and the project's test prefix")
