@@ -1,5 +1,6 @@
 #include "Updater/Trust/SignerChain.h"
 
+#include "Updater/Trust/CrlCheck.h"
 #include "Updater/Trust/CryptHandles.h"
 
 namespace OV::Updater::Trust
@@ -43,9 +44,7 @@ DWORD ChainErrorStatus(const CERT_CHAIN_CONTEXT& chain)
     return (chain.TrustStatus.dwErrorStatus & ~(CERT_TRUST_IS_REVOKED | kRevocationUnknown)) | revocation;
 }
 
-} // namespace
-
-bool GetSignerChainStatus(PCCERT_CONTEXT signer, const std::vector<BYTE>& message, DWORD& errorStatus)
+bool BuildSignerChain(PCCERT_CONTEXT signer, const std::vector<BYTE>& message, CCertChain& chain)
 {
     if (signer == nullptr)
         return false;
@@ -58,19 +57,34 @@ bool GetSignerChainStatus(PCCERT_CONTEXT signer, const std::vector<BYTE>& messag
         return false;
     CERT_CHAIN_PARA parameters{};
     parameters.cbSize = sizeof(parameters);
+    return ::CertGetCertificateChain(nullptr, signer, nullptr, messageStore.Get(), &parameters,
+                                     CERT_CHAIN_REVOCATION_CHECK_CHAIN, nullptr, chain.Put()) &&
+           chain;
+}
+
+} // namespace
+
+bool GetSignerChainStatus(PCCERT_CONTEXT signer, const std::vector<BYTE>& message, DWORD& errorStatus)
+{
     CCertChain chain;
-    if (!::CertGetCertificateChain(nullptr, signer, nullptr, messageStore.Get(), &parameters,
-                                   CERT_CHAIN_REVOCATION_CHECK_CHAIN, nullptr, chain.Put()) ||
-        !chain)
+    if (!BuildSignerChain(signer, message, chain))
         return false;
     errorStatus = ChainErrorStatus(*chain.Get());
     return true;
 }
 
+bool AreSignerCrlsClean(PCCERT_CONTEXT signer, const std::vector<BYTE>& message)
+{
+    CCertChain chain;
+    return BuildSignerChain(signer, message, chain) && AreChainCertificatesUnrevoked(*chain.Get());
+}
+
 bool IsSignerChainTrusted(PCCERT_CONTEXT signer, const std::vector<BYTE>& message)
 {
-    DWORD status = 0;
-    return GetSignerChainStatus(signer, message, status) && (status & kRejectingStatus) == 0;
+    CCertChain chain;
+    return BuildSignerChain(signer, message, chain) &&
+           (ChainErrorStatus(*chain.Get()) & kRejectingStatus) == 0 &&
+           AreChainCertificatesUnrevoked(*chain.Get());
 }
 
 } // namespace OV::Updater::Trust

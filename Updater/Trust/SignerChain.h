@@ -17,8 +17,13 @@ namespace OV::Updater::Trust
 // could be built.
 bool GetSignerChainStatus(PCCERT_CONTEXT signer, const std::vector<BYTE>& message, DWORD& errorStatus);
 
+// The check against each issuer's own CRL that IsSignerChainTrusted makes after the chain engine's,
+// on its own (the chain engine's answers are not consulted).
+bool AreSignerCrlsClean(PCCERT_CONTEXT signer, const std::vector<BYTE>& message);
+
 // False when the chain ends in an untrusted root, is incomplete, has a bad signature or a revoked
-// certificate, or when the revocation of a certificate below the root could not be checked.
+// certificate, or when the revocation of a certificate below the root could not be checked, by the
+// chain engine or against the issuer's own CRL.
 bool IsSignerChainTrusted(PCCERT_CONTEXT signer, const std::vector<BYTE>& message);
 
 } // namespace OV::Updater::Trust

@@ -50,7 +50,11 @@ def written_outside_the_program_folders(before, run):
     ("orvane-inc", 0, True, ["PatchHashValue2", "PatchHashValue"]),
     ("contoso", 0, False, ["PatchSignature2", "PatchSignature"]),
     (None, 0, False, ["PatchSignature2", "PatchSignature"]),
-], ids=["size", "hash", "foreign-signer", "unsigned"])
+    # The second attempt checks the same certificate again: under Wine the chain engine then answers
+    # from what it remembered, and only the check against the CRL itself still refuses.
+    ("orvane-inc-revoked", 0, False, ["PatchSignature2", "PatchSignature"]),
+    ("orvane-inc-untrusted", 0, False, ["PatchSignature2", "PatchSignature"]),
+], ids=["size", "hash", "foreign-signer", "unsigned", "revoked-signer", "untrusted-root"])
 def test_both_attempts_failing_their_checks_end_with_260(updater, signer, size_delta, wrong_hash, texts):
     installer = updater.host("/dl/setup.exe", updater.signed_installer(signer))
     updater.offer(installer, size=installer.size + size_delta, hash="0" * 64 if wrong_hash else None)
@@ -60,6 +64,7 @@ def test_both_attempts_failing_their_checks_end_with_260(updater, signer, size_d
     assert run.results == texts + ["FailureMainIsFileOrvaneSigned"], run.describe()
     assert attempts(run) == ["multi", "single"]
     assert run.download_files == {}  # the file of each failed attempt is deleted
+    assert invocations() == []
 
 
 def test_patch_url_with_a_foreign_signature_fails_without_asking_the_service(updater):
