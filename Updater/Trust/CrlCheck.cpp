@@ -1,8 +1,7 @@
 #include "Updater/Trust/CrlCheck.h"
 
+#include "System/Win32/HandleHolder.h"
 #include "Updater/Trust/CryptHandles.h"
-
-#include <memory>
 
 namespace OV::Updater::Trust
 {
@@ -11,21 +10,6 @@ namespace
 
 // Each fetch ends by itself well within the time a trust check may take.
 constexpr DWORD kRetrievalTimeoutMs = 10000;
-
-struct LocalMemoryDeleter
-{
-    void operator()(void* memory) const { ::LocalFree(memory); }
-};
-
-struct CrlContextTraits
-{
-    using Type = PCCRL_CONTEXT;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type crl) { return crl != nullptr; }
-    static void Close(Type crl) { ::CertFreeCRLContext(crl); }
-};
-
-using CCrlContext = System::Win32::CUniqueHandle<CrlContextTraits>;
 
 enum class CrlVerdict
 {
@@ -75,10 +59,10 @@ bool IsUnrevoked(PCCERT_CONTEXT certificate, PCCERT_CONTEXT issuer)
                                extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size) ||
         decoded == nullptr)
         return false;
-    const std::unique_ptr<CRL_DIST_POINTS_INFO, LocalMemoryDeleter> points(decoded);
-    for (DWORD p = 0; p < points->cDistPoint; ++p)
+    const System::Win32::CLocalMemory owned(decoded);
+    for (DWORD p = 0; p < decoded->cDistPoint; ++p)
     {
-        const CRL_DIST_POINT_NAME& name = points->rgDistPoint[p].DistPointName;
+        const CRL_DIST_POINT_NAME& name = decoded->rgDistPoint[p].DistPointName;
         if (name.dwDistPointNameChoice != CRL_DIST_POINT_FULL_NAME)
             continue;
         for (DWORD n = 0; n < name.FullName.cAltEntry; ++n)

@@ -57,11 +57,20 @@ struct CertChainTraits
     static void Close(Type chain) { ::CertFreeCertificateChain(chain); }
 };
 
+struct CrlContextTraits
+{
+    using Type = PCCRL_CONTEXT;
+    static Type Invalid() { return nullptr; }
+    static bool IsValid(Type crl) { return crl != nullptr; }
+    static void Close(Type crl) { ::CertFreeCRLContext(crl); }
+};
+
 using CCryptProvider = System::Win32::CUniqueHandle<CryptProviderTraits>;
 using CCryptHash = System::Win32::CUniqueHandle<CryptHashTraits>;
 using CCertStore = System::Win32::CUniqueHandle<CertStoreTraits>;
 using CCryptMessage = System::Win32::CUniqueHandle<CryptMessageTraits>;
 using CCertContext = System::Win32::CUniqueHandle<CertContextTraits>;
 using CCertChain = System::Win32::CUniqueHandle<CertChainTraits>;
+using CCrlContext = System::Win32::CUniqueHandle<CrlContextTraits>;
 
 } // namespace OV::Updater::Trust
