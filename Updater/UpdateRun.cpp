@@ -28,6 +28,7 @@
 
 #include <objbase.h>
 
+#include <cwchar>
 #include <memory>
 #include <optional>
 
@@ -56,12 +57,28 @@ const wchar_t kEventPrefix[] = L"{FCBD3DBA-DB17-4EC5-999E-5CF45A722924}";
 const wchar_t kDenyPrefix[] = L"{F7960AE2-D719-4F0D-9A10-B207F8DACB24}";
 constexpr DWORD kDbgTerminateProcess = 0x40010004;
 
+// The product names the log file and the download folder, so a name that is not a plain file name
+// ("..\..\x", "C:\x", "a/b") would put files outside the program's folders. Such a product is
+// refused like an empty one.
+bool IsUsableProductName(const std::wstring& product)
+{
+    if (product.find_first_not_of(L'.') == std::wstring::npos)
+        return false;
+    for (const wchar_t c : product)
+    {
+        if (c < L' ' || std::wcschr(L"\\/:*?\"<>|", c) != nullptr)
+            return false;
+    }
+    return true;
+}
+
 void OpenRunLog(const RunOptions& options)
 {
     using System::IO::CFilePath;
     const std::wstring folder =
         CFilePath::Combine(System::GetRoamingAppDataFolder(nullptr), L"Orvane\\Orvane Games\\App\\Update");
-    const std::wstring file = CFilePath::Combine(folder, options.product + L"_Update.log");
+    const std::wstring product = IsUsableProductName(options.product) ? options.product : std::wstring();
+    const std::wstring file = CFilePath::Combine(folder, product + L"_Update.log");
     if (!System::IO::CDirectory::Exists(CFilePath::GetDirectoryName(file)))
         System::IO::CDirectory::Create(CFilePath::GetDirectoryName(file), nullptr);
     System::CLog::SetOutputFile(file, false);
@@ -168,7 +185,7 @@ struct DecisionEvents
 // mutex handle) are gone before a failure reaches the handlers.
 std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& strings, DecisionEvents& events)
 {
-    if (options.product.empty())
+    if (!IsUsableProductName(options.product))
         throw CExitCodeException(FailureMainCommandLine);
 
     const std::wstring mutexName =

@@ -5,6 +5,8 @@ import threading
 
 import pytest
 
+from winehost import roaming_appdata
+from runharness import run_log_path
 from testservers import Answer
 
 OFFLINE = {"WINEDLLOVERRIDES": "netprofm="}  # the Network List Manager cannot be created for this run
@@ -20,6 +22,25 @@ def test_empty_product_ends_with_257_after_opening_its_log(updater):
     hit = run.reported[0]
     assert (hit["en"], hit["ep.app_name"], hit["ep.app_version"]) == ("Update", "Updater", "1.1.1.93")
     assert run.queries == []
+
+
+@pytest.mark.parametrize("product", ["..\\" * 10 + "escape", "../" * 10 + "escape", "C:\\escape", "C:escape",
+                                     "..", "a*b", "tab\there"])
+def test_product_that_is_not_a_file_name_ends_like_an_empty_one(updater, product):
+    """The product names the log file and the download folder: one that would lead out of the program's
+    folders (or is no file name at all) is refused before anything is written under its name."""
+    drive = roaming_appdata().parents[3]
+    escaped = [drive / "escape_Update.log", roaming_appdata() / "escape_Update.log"]
+    for path in escaped:
+        path.unlink(missing_ok=True)
+    fallback = run_log_path("")
+    fallback.unlink(missing_ok=True)
+    run = updater.run(product=product, watch_events=False)
+    assert run.exit_code == 257, run.describe()
+    assert run.results == ["FailureMainCommandLine"], run.describe()
+    assert fallback.exists()
+    assert [p for p in escaped if p.exists()] == []
+    assert run.queries == [] and run.file_requests == []
 
 
 @pytest.mark.parametrize("holder_from, other_from", [(True, False), (False, True)],
