@@ -111,10 +111,13 @@ def command_line(rng: random.Random, env: Environment, installer: bytes):
     parts = ["/noparking"]
     for name in chosen:
         text = quote_argument(f"/product={env.product}") if name == "product-of-the-bench" else pieces[name]()
-        parts.append(text if rng.random() < 0.5 else quote_argument(text))
-    # Windows refuses a command line over 32 767 characters, so a longer one never reaches the program
-    # (docs/wine.md): it is cut, leaving room for the program's path.
-    raw = " ".join(parts)[:COMMAND_LINE_LIMIT]
+        piece = text if rng.random() < 0.5 else quote_argument(text)
+        # Windows refuses a command line over 32 767 characters, so a piece that would make it longer could
+        # never reach the program (Wine passes such a line on cut short: docs/wine.md). The product pieces
+        # are always kept, since the run's files are looked for under its product.
+        if "product" in name or len(" ".join(parts + [piece])) <= COMMAND_LINE_LIMIT:
+            parts.append(piece)
+    raw = " ".join(parts)
     return f"command line: {', '.join(chosen)}", lambda: _whole_run(env, installer, raw=raw)
 
 
