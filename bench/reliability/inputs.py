@@ -108,6 +108,9 @@ def command_line(rng: random.Random, env: Environment, installer: bytes):
     chosen = [rng.choice(sorted(pieces)) for _ in range(rng.randint(1, 5))]
     if "product" not in chosen:
         chosen.insert(0, "product-of-the-bench")
+    # "/installerargs=" takes the rest of the line as the installer's arguments, so a product after it
+    # would not be the run's product, and the run's files would be looked for in the wrong folder.
+    chosen.sort(key=lambda name: name == "installerargs")
     parts = ["/noparking"]
     for name in chosen:
         text = quote_argument(f"/product={env.product}") if name == "product-of-the-bench" else pieces[name]()
