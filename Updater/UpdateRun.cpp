@@ -58,11 +58,14 @@ const wchar_t kDenyPrefix[] = L"{F7960AE2-D719-4F0D-9A10-B207F8DACB24}";
 constexpr DWORD kDbgTerminateProcess = 0x40010004;
 
 // The product names the log file and the download folder, so a name that is not a plain file name
-// ("..\..\x", "C:\x", "a/b") would put files outside the program's folders. Such a product is
-// refused like an empty one.
+// ("..\..\x", "C:\x", "a/b", or too long for one) would put files outside the program's folders or
+// none at all. Such a product is refused like an empty one.
 bool IsUsableProductName(const std::wstring& product)
 {
-    if (product.find_first_not_of(L'.') == std::wstring::npos)
+    constexpr std::size_t kLongestFileName = 255;
+    constexpr std::size_t kLogSuffixLength = sizeof("_Update.log") - 1;
+    if (product.find_first_not_of(L'.') == std::wstring::npos ||
+        product.size() + kLogSuffixLength > kLongestFileName)
         return false;
     for (const wchar_t c : product)
     {

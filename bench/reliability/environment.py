@@ -39,20 +39,10 @@ def is_crash(exit_code) -> bool:
     return exit_code is not None and (exit_code & 0xC0000000 == 0xC0000000 or exit_code == 0x80000003)
 
 
-_built = False
-
-
 def check_build() -> None:
-    """Installs what is missing and builds both presets, as scripts/test.sh does, so that a suite runs from
-    a clean clone with one command and never measures a stale build (an up-to-date build takes seconds)."""
-    global _built
-    if not _built:
-        for script in ("setup.sh", "build.sh"):
-            subprocess.run([str(ROOT / "scripts" / script)], check=True, stdout=sys.stderr)
-        _built = True
     for program in (UPDATER, TEST_INSTALLER, BUILD / "tools" / "Launch" / "Launch.exe"):
         if not program.exists():
-            raise SystemExit(f"{program} is missing after the build")
+            raise SystemExit(f"{program} is missing: scripts/build.sh did not build it")
 
 
 class Environment:

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Reliability suite of the updater under Wine: seeded runs that print a table. Not part of scripts/test.sh.
 
 Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytics [--runs N] [--seed S] [--verbose]
@@ -17,7 +17,7 @@ Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytic
   analytics  8 processes x 100 events on one queue file while it uploads: lost, doubled and corrupt
           records (all must be 0)
 
-Build the mingw-x64 preset first. The suite starts and stops the Wine session of the prefix itself.
+It installs what is missing and builds first, as scripts/test.sh does. The suite starts and stops the Wine session of the prefix itself.
 Exit code 0 when every "must be 0" count is 0.
 """
 
@@ -26,6 +26,8 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from prepare import prepare_build  # noqa: E402
 
 DEFAULT_RUNS = {"faults": 200, "kills": 20, "updater-kills": 20, "inputs": 200, "trust": 24, "analytics": 3}
 
@@ -42,6 +44,7 @@ def main() -> int:
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
+    prepare_build()
     module = __import__(args.command.replace("-", "_"))
     return module.run(args.runs, args.seed, args.verbose)
 

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Performance report of the whole updater under Wine, every figure measured side by side in one run.
 
 Usage: bench/report/run.py [--runs N] [--sizes-mib 16,1024]
@@ -13,7 +13,7 @@ Usage: bench/report/run.py [--runs N] [--sizes-mib 16,1024]
   upper bound of the Windows process's peak working set. The download rate is the file server's bytes
   sent over the time from the first request to the last answer.
 
-Build the mingw-x64 preset first; the report starts and stops the Wine session of the prefix itself.
+It installs what is missing and builds first, as scripts/test.sh does; the report starts and stops the Wine session of the prefix itself.
 """
 
 import argparse
@@ -26,6 +26,11 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "reliability"))
+
+from prepare import prepare_build  # noqa: E402
+
+if __name__ == "__main__" and not {"-h", "--help"} & set(sys.argv[1:]):
+    prepare_build()  # before the test support is imported: it needs what the set-up installs
 
 from environment import BUILD, RUN_ARGUMENTS, TEST_INSTALLER, UPDATER, Environment, classify, print_table  # noqa: E402
 from runharness import _processes_with_tag  # noqa: E402

@@ -62,6 +62,15 @@ def run_log_path(product: str) -> Path:
     return roaming_appdata() / "Orvane" / "Orvane Games" / "App" / "Update" / f"{product}_Update.log"
 
 
+def _present(path: Path) -> bool:
+    """Whether a file or folder named after a product is there; a name too long for this file system cannot
+    be (the program refuses such products)."""
+    try:
+        return path.exists()
+    except OSError:
+        return False
+
+
 def _reg_text(value) -> str:
     if isinstance(value, bool) or not isinstance(value, (int, str)):
         raise TypeError(f"registry value {value!r}: give an int (REG_DWORD) or a str (REG_SZ)")
@@ -377,7 +386,8 @@ class UpdaterHarness:
 
     def _clean_product_state(self) -> None:
         shutil.rmtree(download_folder(self.product), ignore_errors=True)
-        run_log_path(self.product).unlink(missing_ok=True)
+        if _present(run_log_path(self.product)):
+            run_log_path(self.product).unlink()
 
     # what the run finds in the prefix
     def download_folder(self, product: Optional[str] = None) -> Path:
@@ -459,7 +469,9 @@ class UpdaterHarness:
         if product is TEST_PRODUCT:
             product = self.product
         command_line = raw if raw is not None else self.command_line(arguments, product)
-        run_log_path(product if product is not None else DEFAULT_PRODUCT).unlink(missing_ok=True)
+        log_path = run_log_path(product if product is not None else DEFAULT_PRODUCT)
+        if _present(log_path):
+            log_path.unlink()
         remove_queue()
         return RunningUpdater(self, command_line, product, watch_events, answer_box, timeout_s, env, debug_output)
 
@@ -490,7 +502,7 @@ class UpdaterHarness:
     def _collect(self, running: RunningUpdater, result, events, box, elapsed) -> UpdaterRun:
         marks = running._marks
         folder = download_folder(running.effective_product)
-        files = {p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()} if folder.is_dir() else {}
+        files = {p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()} if _present(folder) and folder.is_dir() else {}
         sink_records = [r for r in self._since("sink", marks) if r.path == "/g/collect"]
         service_records = [r for r in self._since("service", marks) if r.path == "/v1/client-updates/"]
         file_records = sorted(self._since("files", marks) + self._since("files_tls", marks), key=lambda r: r.started)
@@ -502,5 +514,5 @@ class UpdaterHarness:
             queued=[dict(r.params) for r in dump_queue().records] if queue_path().exists() else [],
             queries=service_records, file_requests=file_records,
             download_folder=folder, download_files=files, log_path=log_path,
-            log_text=log_path.read_bytes().decode("utf-8", "replace") if log_path.exists() else "",
+            log_text=log_path.read_bytes().decode("utf-8", "replace") if _present(log_path) else "",
             debug_lines=result.debug_lines, stdout=result.stdout)

@@ -25,7 +25,7 @@ def test_empty_product_ends_with_257_after_opening_its_log(updater):
 
 
 @pytest.mark.parametrize("product", ["..\\" * 10 + "escape", "../" * 10 + "escape", "C:\\escape", "C:escape",
-                                     "..", "a*b", "tab\there"])
+                                     "..", "a*b", "tab\there", "a" * 245])
 def test_product_that_is_not_a_file_name_ends_like_an_empty_one(updater, product):
     """The product names the log file and the download folder: one that would lead out of the program's
     folders (or is no file name at all) is refused before anything is written under its name."""
