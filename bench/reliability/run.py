@@ -17,7 +17,8 @@ Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytic
   analytics  8 processes x 100 events on one queue file while it uploads: lost, doubled and corrupt
           records (all must be 0)
 
-It installs what is missing and builds first, as scripts/test.sh does. The suite starts and stops the Wine session of the prefix itself.
+It installs what is missing and builds first, as scripts/test.sh does. The suite starts and stops the
+Wine session of the prefix itself.
 Exit code 0 when every "must be 0" count is 0.
 """
 

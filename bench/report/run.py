@@ -13,7 +13,8 @@ Usage: bench/report/run.py [--runs N] [--sizes-mib 16,1024]
   upper bound of the Windows process's peak working set. The download rate is the file server's bytes
   sent over the time from the first request to the last answer.
 
-It installs what is missing and builds first, as scripts/test.sh does; the report starts and stops the Wine session of the prefix itself.
+It installs what is missing and builds first, as scripts/test.sh does; the report starts and stops the
+Wine session of the prefix itself.
 """
 
 import argparse

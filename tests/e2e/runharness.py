@@ -71,6 +71,12 @@ def _present(path: Path) -> bool:
         return False
 
 
+def _remove_log(product: str) -> None:
+    path = run_log_path(product)
+    if _present(path):
+        path.unlink()
+
+
 def _reg_text(value) -> str:
     if isinstance(value, bool) or not isinstance(value, (int, str)):
         raise TypeError(f"registry value {value!r}: give an int (REG_DWORD) or a str (REG_SZ)")
@@ -386,8 +392,7 @@ class UpdaterHarness:
 
     def _clean_product_state(self) -> None:
         shutil.rmtree(download_folder(self.product), ignore_errors=True)
-        if _present(run_log_path(self.product)):
-            run_log_path(self.product).unlink()
+        _remove_log(self.product)
 
     # what the run finds in the prefix
     def download_folder(self, product: Optional[str] = None) -> Path:
@@ -469,9 +474,7 @@ class UpdaterHarness:
         if product is TEST_PRODUCT:
             product = self.product
         command_line = raw if raw is not None else self.command_line(arguments, product)
-        log_path = run_log_path(product if product is not None else DEFAULT_PRODUCT)
-        if _present(log_path):
-            log_path.unlink()
+        _remove_log(product if product is not None else DEFAULT_PRODUCT)
         remove_queue()
         return RunningUpdater(self, command_line, product, watch_events, answer_box, timeout_s, env, debug_output)
 
@@ -502,7 +505,8 @@ class UpdaterHarness:
     def _collect(self, running: RunningUpdater, result, events, box, elapsed) -> UpdaterRun:
         marks = running._marks
         folder = download_folder(running.effective_product)
-        files = {p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()} if _present(folder) and folder.is_dir() else {}
+        files = ({p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()}
+                 if _present(folder) and folder.is_dir() else {})
         sink_records = [r for r in self._since("sink", marks) if r.path == "/g/collect"]
         service_records = [r for r in self._since("service", marks) if r.path == "/v1/client-updates/"]
         file_records = sorted(self._since("files", marks) + self._since("files_tls", marks), key=lambda r: r.started)
