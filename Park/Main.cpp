@@ -42,11 +42,16 @@ void Log(const std::wstring& line)
         std::swprintf(stamp, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth,
                       now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
                       ::GetCurrentProcessId());
-        if (FILE* file = ::_wfopen((folder + L"\\Park.log").c_str(), L"ab"))
+        // Append-only access makes each write land at the end of the file at that moment: the stopping
+        // Park.exe and the one it wakes log at the same time, and a seek-then-write would lose a line.
+        const OV::System::Win32::CHandleHolder file(::CreateFileW(
+            (folder + L"\\Park.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
         {
             const std::string text = OV::Utf16ToUtf8(stamp + line + L"\r\n");
-            std::fwrite(text.data(), 1, text.size(), file);
-            std::fclose(file);
+            DWORD written = 0;
+            ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         }
     }
     catch (...)
