@@ -1,33 +1,11 @@
 #include "ServiceObject.h"
 
-#include "System/Win32/HandleHolder.h"
-
-#include <shellapi.h>
-
-#include <string>
+#include "Launcher.h"
 
 namespace
 {
 
 LONG g_Objects = 0;
-
-// The service's own switch for tests: 1 makes every launch fail, 2 makes it succeed without a handle.
-DWORD ReadTestMode()
-{
-    DWORD mode = 0;
-    DWORD size = sizeof(mode);
-    ::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Orvane\\Debugging", L"ElevationServiceMode",
-                   RRF_RT_REG_DWORD, nullptr, &mode, &size);
-    return mode;
-}
-
-std::wstring Unquote(const wchar_t* text)
-{
-    std::wstring value = text != nullptr ? text : L"";
-    if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"')
-        value = value.substr(1, value.size() - 2);
-    return value;
-}
 
 } // namespace
 
@@ -129,40 +107,12 @@ HRESULT CServiceObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
                               exception, argumentError);
 }
 
-HRESULT CServiceObject::LaunchProcess(ULONG callerPid, BSTR file, BSTR parameters, BSTR folder, ULONG, ULONG,
+HRESULT CServiceObject::LaunchProcess(ULONG callerPid, BSTR file, BSTR parameters, BSTR, ULONG, ULONG,
                                       ULONG* processHandle, ULONG* secondHandle)
 {
     if (processHandle == nullptr || secondHandle == nullptr)
         return E_POINTER;
     *processHandle = 0;
     *secondHandle = 0;
-    const DWORD mode = ReadTestMode();
-    if (mode == 1)
-        return E_FAIL;
-    if (mode == 2)
-        return S_OK;
-
-    OV::System::Win32::CHandleHolder caller(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, callerPid));
-    if (!caller)
-        return HRESULT_FROM_WIN32(::GetLastError());
-
-    const std::wstring path = Unquote(file);
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpFile = path.c_str();
-    info.lpParameters = parameters;
-    info.lpDirectory = folder;
-    info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info) || info.hProcess == nullptr)
-        return HRESULT_FROM_WIN32(::GetLastError());
-    OV::System::Win32::CHandleHolder started(info.hProcess);
-
-    // The handle must be valid in the caller's process, not ours. Handle values fit in 32 bits.
-    HANDLE duplicate = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), started.Get(), caller.Get(), &duplicate,
-                           SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0))
-        return HRESULT_FROM_WIN32(::GetLastError());
-    *processHandle = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(duplicate));
-    return S_OK;
+    return OV::ElevationService::CLauncher::Instance().Launch(callerPid, file, parameters, processHandle);
 }

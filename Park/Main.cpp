@@ -8,8 +8,7 @@
 //       sets the terminate event, so that a waiting parking program ends quietly.
 //
 // Each step is appended to %APPDATA%\Orvane\Logs\Park.log.
-#include "System/Io/Directory.h"
-#include "System/Io/FilePath.h"
+#include "System/LogLine.h"
 #include "System/KnownFolders.h"
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
@@ -31,33 +30,8 @@ constexpr DWORD kMaximumWaitMs = 4 * 60 * 60 * 1000;
 
 void Log(const std::wstring& line)
 {
-    try
-    {
-        const std::wstring folder =
-            OV::System::IO::CFilePath::Combine(OV::System::GetRoamingAppDataFolder(nullptr), L"Orvane\\Logs");
-        OV::System::IO::CDirectory::Create(folder);
-        SYSTEMTIME now = {};
-        ::GetSystemTime(&now);
-        wchar_t stamp[64] = {};
-        std::swprintf(stamp, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth,
-                      now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-                      ::GetCurrentProcessId());
-        // Append-only access makes each write land at the end of the file at that moment: the stopping
-        // Park.exe and the one it wakes log at the same time, and a seek-then-write would lose a line.
-        const OV::System::Win32::CHandleHolder file(::CreateFileW(
-            (folder + L"\\Park.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file)
-        {
-            const std::string text = OV::Utf16ToUtf8(stamp + line + L"\r\n");
-            DWORD written = 0;
-            ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        }
-    }
-    catch (...)
-    {
-        // Logging must never stop the parking program from doing its job.
-    }
+    OV::System::AppendLogLine(OV::System::GetRoamingAppDataFolder(nullptr) + L"\\Orvane\\Logs\\Park.log",
+                              line);
 }
 
 bool TakesValue(const std::wstring& name)

@@ -5,6 +5,7 @@
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
 #include "Updater/RunOutcome.h"
+#include "Updater/Trust/ExecutablePath.h"
 
 #include <shlobj.h>
 
@@ -86,8 +87,8 @@ DownloadTarget PrepareDownloadTarget(const std::wstring& product, const std::str
     const std::wstring folder = DownloadFolder(product);
     target.fileName = FileNameFromAddress(address);
     target.path = folder + OV::AnsiToWide(target.fileName);
-    // "." and ".." would name the folder itself or its parent, never a file of ours.
-    if (target.fileName == "." || target.fileName == "..")
+    // Only a plain ".exe" name is ever started: not "." or "..", not a device such as NUL, not a stream.
+    if (!Trust::IsPlainExecutableName(OV::AnsiToWide(target.fileName)))
         throw System::CExitCodeException(FailureGetEXEDeleteFile);
     if (!::DeleteFileW(target.path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
         throw System::CExitCodeException(FailureGetEXEDeleteFile);

@@ -1,11 +1,9 @@
 #include "Updater/InstallerChecks.h"
 
-#include "System/Io/Stream/FileStream.h"
-#include "System/RefPtr.h"
-#include "System/SystemInfo.h"
 #include "Updater/RunContext.h"
 #include "Updater/Trust/FileHash.h"
 #include "Updater/Trust/FileSignature.h"
+#include "Updater/Trust/HeldFile.h"
 
 namespace OV::Updater
 {
@@ -13,68 +11,34 @@ namespace OV::Updater
 namespace
 {
 
-enum class HashCheck
+bool Refuse(Trust::CHeldFile& held, const std::wstring& result)
 {
-    Passed,
-    ComputeFailed,
-    Differs
-};
-
-HashCheck CheckHash(const std::wstring& path, const std::string& expectedHash)
-{
-    Trust::Sha256Digest digest = {};
-    bool computed = false;
-    try
-    {
-        // The stream is closed before the signature check opens the file again.
-        System::CRefPtr<System::IO::Stream::CFileStream> stream(new System::IO::Stream::CFileStream(
-            path, System::IO::Stream::FileStreamMode::OpenExisting, System::IO::Stream::FileAccessRead,
-            FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL));
-        computed = Trust::Sha256OfStream(*stream, digest);
-    }
-    catch (...)
-    {
-        computed = false;
-    }
-    if (!computed)
-        return HashCheck::ComputeFailed;
-    return Trust::HashTextEquals(Trust::DigestToHex(digest), expectedHash) ? HashCheck::Passed
-                                                                           : HashCheck::Differs;
+    ReportResultText(result);
+    held.Release();
+    ::DeleteFileW(held.Path().c_str());
+    return false;
 }
 
 } // namespace
 
 bool CheckDownloadedInstaller(const std::wstring& path, std::int64_t expectedSize,
-                              const std::string& expectedHash, const std::wstring& suffix)
+                              const std::string& expectedHash, const std::wstring& suffix,
+                              Trust::CHeldFile& held)
 {
-    if (expectedSize > 0 && System::GetFileSize(path) != static_cast<std::uint64_t>(expectedSize))
-    {
-        ReportResultText(L"PatchSize" + suffix);
-        ::DeleteFileW(path.c_str());
-        return false;
-    }
+    // Held from before the first check until the start: nothing can swap the file in between.
+    held = Trust::CHeldFile(path);
+    if (expectedSize > 0 && held.Size() != expectedSize)
+        return Refuse(held, L"PatchSize" + suffix);
     if (!expectedHash.empty())
     {
-        switch (CheckHash(path, expectedHash))
-        {
-        case HashCheck::ComputeFailed:
-            ReportResultText(L"PatchHashCompute" + suffix);
-            ::DeleteFileW(path.c_str());
-            return false;
-        case HashCheck::Differs:
-            ReportResultText(L"PatchHashValue" + suffix);
-            ::DeleteFileW(path.c_str());
-            return false;
-        case HashCheck::Passed:
-            break;
-        }
+        Trust::Sha256Digest digest = {};
+        if (!Trust::Sha256OfHeldFile(held, digest))
+            return Refuse(held, L"PatchHashCompute" + suffix);
+        if (!Trust::HashTextEquals(Trust::DigestToHex(digest), expectedHash))
+            return Refuse(held, L"PatchHashValue" + suffix);
     }
-    if (!Trust::IsFileOrvaneSigned(path))
-    {
-        ReportResultText(L"PatchSignature" + suffix);
-        ::DeleteFileW(path.c_str());
-        return false;
-    }
+    if (!Trust::IsHeldFileOrvaneSigned(held))
+        return Refuse(held, L"PatchSignature" + suffix);
     return true;
 }
 

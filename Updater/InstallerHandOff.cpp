@@ -9,6 +9,8 @@
 #include "Updater/ElevationClient.h"
 #include "Updater/RunContext.h"
 #include "Updater/RunOutcome.h"
+#include "Updater/Trust/FileSignature.h"
+#include "Updater/Trust/ProtectedFolder.h"
 
 #include <shellapi.h>
 
@@ -184,20 +186,66 @@ int InstallProgressPosition(const std::wstring& installText)
     return position > 100 ? 100 : position;
 }
 
-std::uint32_t RunInstaller(const HandOffRequest& request)
+namespace
 {
-    const std::wstring installerFolder = InstallerFolder(request.installerPath);
-    const std::wstring source = FindParkingProgram(request.parkPath);
 
-    const std::wstring downloadFolder = DownloadFolder(request.product);
-    const std::wstring parkingCopy = downloadFolder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
-    if (!::CopyFileW(source.c_str(), parkingCopy.c_str(), FALSE))
+// Where the programs of the hand-off start from: the download folder for a limited process (whatever it
+// starts runs with its own rights), a protected folder for an elevated one.
+struct StartPlace
+{
+    std::wstring folder;
+    std::wstring parkingCopy;
+    std::wstring installerPath;
+    std::wstring installerFolder;
+};
+
+[[noreturn]] void FailInstallerStart(const HandOffRequest& request, const std::wstring& parkingCopy,
+                                     const std::wstring& parkingFolder)
+{
+    ReportResultText(L"ShellExecPatch");
+    if (request.parking)
     {
-        ::DeleteFileW(parkingCopy.c_str());
+        ::Sleep(1000);
+        ShellStart(parkingCopy, kParkingStopParameters, parkingFolder, SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI,
+                   nullptr);
+    }
+    throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
+}
+
+} // namespace
+
+std::uint32_t RunInstaller(HandOffRequest& request)
+{
+    const std::wstring source = FindParkingProgram(request.parkPath);
+    const bool elevated = System::IsProcessElevated(nullptr);
+
+    StartPlace place;
+    Trust::CProtectedFolder staging;
+    if (elevated)
+    {
+        if (!staging.Create())
+        {
+            ReportResultText(L"ShellExecPatch");
+            throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
+        }
+        place.folder = staging.Path();
+        place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
+    }
+    else
+    {
+        place.folder = DownloadFolder(request.product);
+        place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
+    }
+    place.installerPath = request.installerPath;
+    place.installerFolder = InstallerFolder(request.installerPath);
+
+    if (!::CopyFileW(source.c_str(), place.parkingCopy.c_str(), FALSE))
+    {
+        ::DeleteFileW(place.parkingCopy.c_str());
         throw CExitCodeException(FailureParkEXECopyFile);
     }
 
-    const std::wstring installerParameters = InstallerParameters(parkingCopy, request.installerArgs);
+    const std::wstring installerParameters = InstallerParameters(place.parkingCopy, request.installerArgs);
     constexpr ULONG kParkMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     if (request.parking)
     {
@@ -205,7 +253,7 @@ std::uint32_t RunInstaller(const HandOffRequest& request)
             System::GetProgramFilesX86Folder() + L"\\Orvane Games\\App\\PlayDock-ov.exe";
         const std::wstring parameters =
             ParkingParameters(client, request.locale, request.appArgs, request.dp);
-        if (!ShellStart(parkingCopy, parameters, downloadFolder, kParkMask, nullptr))
+        if (!ShellStart(place.parkingCopy, parameters, place.folder, kParkMask, nullptr))
         {
             ReportResultText(L"ShellExecPark");
             throw CExitCodeException(FailureParkEXEShellExecuteEx);
@@ -213,25 +261,33 @@ std::uint32_t RunInstaller(const HandOffRequest& request)
     }
 
     CHandleHolder process;
-    if (!System::IsProcessElevated(nullptr))
-        process = StartThroughService(request.installerPath, installerParameters, installerFolder);
+    Trust::CHeldFile stagedInstaller;
+    if (elevated)
+    {
+        // The copy is made from the held, checked file and verified again where it will run.
+        const std::wstring name = request.installerPath.substr(request.installerPath.rfind(L'\\') + 1);
+        if (!staging.Stage(request.heldInstaller, name, stagedInstaller) ||
+            !Trust::IsHeldFileOrvaneSigned(stagedInstaller))
+            FailInstallerStart(request, place.parkingCopy, place.folder);
+        place.installerPath = stagedInstaller.Path();
+        place.installerFolder = place.folder + L"\\";
+    }
+    else
+    {
+        process = StartThroughService(place.installerPath, installerParameters, place.installerFolder);
+    }
 
     if (!process)
     {
         HANDLE started = nullptr;
-        if (!ShellStart(request.installerPath, installerParameters, installerFolder,
+        if (!ShellStart(place.installerPath, installerParameters, place.installerFolder,
                         SEE_MASK_NOCLOSEPROCESS | kParkMask, &started))
-        {
-            ReportResultText(L"ShellExecPatch");
-            if (request.parking)
-            {
-                ::Sleep(1000);
-                ShellStart(parkingCopy, kParkingStopParameters, downloadFolder, kParkMask, nullptr);
-            }
-            throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
-        }
+            FailInstallerStart(request, place.parkingCopy, place.folder);
         process.Reset(started);
     }
+    // Started: the files may change now without changing what runs.
+    request.heldInstaller.Release();
+    stagedInstaller.Release();
 
     MirrorProgressUntilExit(process.Get());
     DWORD exitCode = 1;

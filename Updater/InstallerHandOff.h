@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Updater/Trust/HeldFile.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,6 +12,8 @@ struct HandOffRequest
 {
     std::wstring product;
     std::wstring installerPath;
+    // The checked installer, held open (others may only read it) until it has started.
+    Trust::CHeldFile heldInstaller;
     std::wstring locale;
     std::wstring installerArgs;
     bool parking = true;
@@ -20,8 +24,10 @@ struct HandOffRequest
 
 // Copies and starts the parking program, starts the installer (through the elevation service when this
 // process is not elevated, else directly), mirrors its registry progress and returns its exit code.
+// An elevated process starts both programs from a protected folder (copies made there, the installer
+// verified there), never from the download folder that any program of the user can write.
 // Failures are thrown as CExitCodeException 0x500, 0x501, 0x700, 0x701 or 0x702.
-std::uint32_t RunInstaller(const HandOffRequest& request);
+std::uint32_t RunInstaller(HandOffRequest& request);
 
 // The pieces of the hand-off, exposed for their exact texts.
 std::wstring InstallerFolder(const std::wstring& installerPath);

@@ -149,8 +149,8 @@ InstallerOffer AskForInstaller(const RunOptions& options)
 
 // Attempt 0 with the multi-stream engine, attempt 1 with one plain request; the first file that passes
 // its checks is the installer.
-std::wstring DownloadAndVerify(const RunOptions& options, const InstallerOffer& offer,
-                               Ui::CProgressWindow& window, const Ui::CStringTable& strings)
+Trust::CHeldFile DownloadAndVerify(const RunOptions& options, const InstallerOffer& offer,
+                                   Ui::CProgressWindow& window, const Ui::CStringTable& strings)
 {
     for (int attempt = 0; attempt < 2; ++attempt)
     {
@@ -170,8 +170,9 @@ std::wstring DownloadAndVerify(const RunOptions& options, const InstallerOffer& 
         }
         PostProgressPosition(50);
         window.SetStatusText(strings.LoadString(kApplying));
-        if (CheckDownloadedInstaller(path, offer.size, offer.hash, suffix))
-            return path;
+        Trust::CHeldFile held;
+        if (CheckDownloadedInstaller(path, offer.size, offer.hash, suffix, held))
+            return held;
     }
     throw CExitCodeException(FailureMainIsFileOrvaneSigned);
 }
@@ -252,13 +253,14 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
     }
     window.SetStatusText(strings.LoadString(kDownloading));
 
-    const std::wstring installer = DownloadAndVerify(options, offer, window, strings);
+    Trust::CHeldFile installer = DownloadAndVerify(options, offer, window, strings);
 
     events.yes->Set();
     PostProgressPosition(55);
     HandOffRequest request;
     request.product = options.product;
-    request.installerPath = installer;
+    request.installerPath = installer.Path();
+    request.heldInstaller = std::move(installer);
     request.locale = options.locale;
     request.installerArgs = options.installerArgs;
     request.parking = options.parking;

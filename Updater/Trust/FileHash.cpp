@@ -1,6 +1,7 @@
 #include "Updater/Trust/FileHash.h"
 
 #include "System/Exception.h"
+#include "Updater/Trust/HeldFile.h"
 #include "Updater/Trust/Sha256Hash.h"
 
 #include <cctype>
@@ -40,6 +41,14 @@ bool Sha256OfStream(System::IO::Stream::CStream& stream, Sha256Digest& digest)
         return false;
     }
     return hash.Finish(digest);
+}
+
+bool Sha256OfHeldFile(const CHeldFile& file, Sha256Digest& digest)
+{
+    CSha256Hash hash;
+    return hash.Start() &&
+           file.ReadAll([&hash](const BYTE* bytes, DWORD count) { return hash.Add(bytes, count); }) &&
+           hash.Finish(digest);
 }
 
 bool Sha256OfBuffer(const void* bytes, std::size_t count, Sha256Digest& digest)

@@ -18,6 +18,11 @@ using Sha256Digest = std::array<unsigned char, 32>;
 // failed before the end of a seekable stream): a compute failure, never a wrong digest.
 bool Sha256OfStream(System::IO::Stream::CStream& stream, Sha256Digest& digest);
 
+class CHeldFile;
+
+// Digest of a held file from its start to its end; false when it cannot be computed or read.
+bool Sha256OfHeldFile(const CHeldFile& file, Sha256Digest& digest);
+
 // Digest of a byte buffer in memory; false when CryptoAPI cannot compute it.
 bool Sha256OfBuffer(const void* bytes, std::size_t count, Sha256Digest& digest);
 

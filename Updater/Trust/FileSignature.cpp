@@ -1,6 +1,7 @@
 #include "Updater/Trust/FileSignature.h"
 
 #include "Updater/Trust/FileTrust.h"
+#include "Updater/Trust/HeldFile.h"
 #include "Updater/Trust/SignerChain.h"
 #include "Updater/Trust/SignerScan.h"
 
@@ -9,29 +10,31 @@
 namespace OV::Updater::Trust
 {
 
-bool IsFileOrvaneSigned(const std::wstring& path)
+bool IsHeldFileOrvaneSigned(const CHeldFile& file)
 {
     try
     {
-        // The file stays open (others may only read) until the verdict, so what was scanned is what
-        // gets verified.
-        const System::Win32::CHandleHolder file = OpenFileForSignatureCheck(path);
-        if (!file)
+        if (!file.IsHeld() || !HasNothingButSignaturesInTable(file.Handle()))
             return false;
         std::vector<BYTE> message;
-        if (!ReadFirstSignedMessage(file.Get(), message))
+        if (!ReadFirstSignedMessage(file.Handle(), message))
             return false;
         CCertContext signer;
         const int index = FindMakerSigner(message, signer);
         if (index < 0)
             return false;
-        return VerifyFileTrust(path, static_cast<unsigned int>(index)) &&
+        return VerifyFileTrust(file.Path(), file.Handle(), static_cast<unsigned int>(index), signer.Get()) &&
                IsSignerChainTrusted(signer.Get(), message);
     }
     catch (const std::bad_alloc&)
     {
         return false;
     }
+}
+
+bool IsFileOrvaneSigned(const std::wstring& path)
+{
+    return IsHeldFileOrvaneSigned(CHeldFile(path));
 }
 
 } // namespace OV::Updater::Trust

@@ -1,6 +1,7 @@
 #include "Updater/Trust/FileTrust.h"
 
 #include "System/Platform.h"
+#include "Updater/Trust/OrganizationName.h"
 #include "Updater/Trust/WindowsVersion.h"
 
 #include <softpub.h>
@@ -40,17 +41,38 @@ static_assert(offsetof(TrustDataWithSettings, pSignatureSettings) == 48);
 static_assert(sizeof(TrustDataWithSettings) == 52);
 #endif
 
+// The signer WinVerifyTrust verified must be the maker's certificate that the signer scan found: a
+// file whose two answers differ is refused, whichever of them is right.
+bool IsVerifiedSignerTheScannedOne(HANDLE state, PCCERT_CONTEXT scannedSigner)
+{
+    if (state == nullptr || scannedSigner == nullptr)
+        return false;
+    CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(state);
+    CRYPT_PROVIDER_SGNR* signer =
+        provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* certificate =
+        signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    if (certificate == nullptr || certificate->pCert == nullptr || certificate->pCert->pCertInfo == nullptr)
+        return false;
+    if (!::CertCompareCertificate(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, certificate->pCert->pCertInfo,
+                                  scannedSigner->pCertInfo))
+        return false;
+    return IsMakerOrganization(NormalizeOrganizationName(GetSignerOrganization(certificate->pCert)));
+}
+
 } // namespace
 
-bool VerifyFileTrust(const std::wstring& path, unsigned int signerIndex)
+bool VerifyFileTrust(const std::wstring& path, HANDLE file, unsigned int signerIndex,
+                     PCCERT_CONTEXT scannedSigner)
 {
     const bool canChooseSigner = IsWindowsVersionOrGreater(6, 2, 0);
 
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
-    file.hFile = nullptr;
-    file.pgKnownSubject = nullptr;
+    WINTRUST_FILE_INFO fileInfo{};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = path.c_str();
+    // The handle the caller holds: WinVerifyTrust reads the very bytes that were scanned and will run.
+    fileInfo.hFile = file;
+    fileInfo.pgKnownSubject = nullptr;
 
     SignatureSettings settings{};
     settings.cbStruct = sizeof(settings);
@@ -66,8 +88,9 @@ bool VerifyFileTrust(const std::wstring& path, unsigned int signerIndex)
     data.dwUIChoice = WTD_UI_NONE;
     data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
     data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_IGNORE;
+    data.pFile = &fileInfo;
+    // Keep the provider's state, so the signer it verified can be read afterwards.
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
     data.pwszURLReference = nullptr;
     data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN;
     data.dwUIContext = 0;
@@ -82,7 +105,12 @@ bool VerifyFileTrust(const std::wstring& path, unsigned int signerIndex)
     }
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust) == 0;
+    const LONG verdict = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
+    const bool accepted = verdict == 0 && IsVerifiedSignerTheScannedOne(data.hWVTStateData, scannedSigner);
+
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
+    return accepted;
 }
 
 } // namespace OV::Updater::Trust

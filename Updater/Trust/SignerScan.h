@@ -10,9 +10,9 @@
 namespace OV::Updater::Trust
 {
 
-// Opens a file for the signature check: read data only, others may read while it is checked, so
-// nobody can change it between finding the signer and verifying it.
-System::Win32::CHandleHolder OpenFileForSignatureCheck(const std::wstring& path);
+// True when the PE file's certificate table holds signed messages and their zero padding only. Windows
+// leaves this check off by default; data hidden after a signature there would ride along unchecked.
+bool HasNothingButSignaturesInTable(HANDLE file);
 
 // The signed message (PKCS #7) of the file's first certificate table entry; false when the file
 // has no readable entry.

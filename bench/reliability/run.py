@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Reliability suite of the updater under Wine: seeded runs that print a table. Not part of scripts/test.sh.
 
-Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytics [--runs N] [--seed S] [--verbose]
+Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytics|service [--runs N] [--seed S]
+       [--verbose]
 
   faults  whole updater runs while the installer's file server follows a random fault plan (drops at
           random offsets, 5xx bursts, stalls, wrong Content-Range, 416, 200 instead of 206, the file
@@ -16,6 +17,8 @@ Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytic
           never started
   analytics  8 processes x 100 events on one queue file while it uploads: lost, doubled and corrupt
           records (all must be 0)
+  service hostile calls to the installed elevation service from a limited process (files, parameters,
+          process ids): calls that started anything (must be 0)
 
 It installs what is missing and builds first, as scripts/test.sh does. The suite starts and stops the
 Wine session of the prefix itself.
@@ -30,7 +33,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from prepare import prepare_build  # noqa: E402
 
-DEFAULT_RUNS = {"faults": 200, "kills": 20, "updater-kills": 20, "inputs": 200, "trust": 24, "analytics": 3}
+DEFAULT_RUNS = {"faults": 200, "kills": 20, "updater-kills": 20, "inputs": 200, "trust": 24, "analytics": 3,
+                "service": 60}
 
 
 def main() -> int:

@@ -19,11 +19,12 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import List, Optional, Tuple
 
+import pki
 import runharness
 from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
                       wine_environment)
 
-PARK = BUILD / "Park" / "Park.exe"
+PARK = BUILD / "Park.exe"  # the one beside Updater.exe, signed by the maker for the tests (signed_park)
 ELEVATION_SERVICE = BUILD / "ElevationService" / "ElevationService.exe"
 LAUNCH = BUILD / "tools" / "Launch" / "Launch.exe"
 PROCESS_HELPER = BUILD / "tools" / "ProcessHelper" / "ProcessHelper.exe"
@@ -99,7 +100,8 @@ def invocations_file() -> Path:
 
 def clear_invocations() -> None:
     """Forgets every recorded start and progress record, and the installer's settings."""
-    for path in (invocations_file(), progress_file(), installer_record_folder() / "installer.ini"):
+    for path in (invocations_file(), progress_file(), installer_record_folder() / "installer.ini",
+                 installer_record_folder() / "processes.txt"):
         path.unlink(missing_ok=True)
 
 
@@ -148,14 +150,30 @@ def windows_path_in_prefix(host_path: Path) -> str:
     return "C:\\" + str(Path(host_path).relative_to(PREFIX / "drive_c")).replace("/", "\\")
 
 
-def parking_copy_of(installer_command_line: str, download_folder: Path) -> str:
-    """The parking copy the installer was told about: "/park=" names it in the download folder, after a
-    doubled backslash (the folder ends with one already)."""
-    folder = re.escape(windows_path_in_prefix(download_folder))
-    match = re.search(r'/park="(' + folder + r'\\\\Park-\{[0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12}\}\.exe)"',
-                      installer_command_line)
-    assert match, installer_command_line
-    return match.group(1)
+PROTECTED_FOLDER = PREFIX / "drive_c" / "ProgramData" / "Orvane" / "Protected"
+_GUID = r"[0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12}"
+
+
+def started_installer(installer_line: str, download_folder: Path, installer_args: str = "", *,
+                      protected: bool = True) -> str:
+    """Checks the installer's exact command line and returns the parking copy it was told about. An elevated
+    start (the updater's own, or the elevation service's) runs the installer and the parking copy side by
+    side from a protected folder of their own; a limited updater's own start runs them from the download
+    folder, where "/park=" has a doubled backslash (the folder ends with one already)."""
+    if protected:
+        folder = re.escape(windows_path_in_prefix(PROTECTED_FOLDER) + "\\") + r"\{" + _GUID + r"\}\\"
+        pattern = '"(' + folder + r')setup\.exe" /park="(\1Park-\{' + _GUID + r'\}\.exe)"'
+    else:
+        pattern = ('"(' + re.escape(windows_path_in_prefix(download_folder) + "\\") + r')setup\.exe" '
+                   r'/park="(\1\\Park-\{' + _GUID + r'\}\.exe)"')
+    match = re.fullmatch(pattern + (re.escape(" " + installer_args) if installer_args else ""), installer_line)
+    assert match, installer_line
+    return match.group(2)
+
+
+def prefix_path(windows: str) -> Path:
+    """The host path of a C: path inside the prefix."""
+    return PREFIX / "drive_c" / windows[3:].replace("\\\\", "\\").replace("\\", "/")
 
 
 def shell_command_line(windows_file: str, parameters: str) -> str:
@@ -176,9 +194,29 @@ def stand_in_client(host_path: Path = CLIENT_HOST_PATH):
 
 
 @contextmanager
+def planted_dll(folder: Path):
+    """A real DLL named OvPlanted.dll (which tools/TestInstaller tries to load) placed in folder."""
+    planted = folder / "OvPlanted.dll"
+    shutil.copyfile(PREFIX / "drive_c" / "windows" / "system32" / "version.dll", planted)
+    try:
+        yield planted
+    finally:
+        planted.unlink(missing_ok=True)
+
+
+def signed_park(updater) -> None:
+    """Signs the Park.exe beside Updater.exe with the maker's test certificate, as a release is: the
+    elevation service starts nothing that the maker has not signed, the parking program included."""
+    signed = updater.work / "Park-signed.exe"
+    pki.sign_pe(BUILD / "Park" / "Park.exe", signed, updater.codesign.leaf("orvane-inc"))
+    shutil.copyfile(signed, PARK)
+
+
+@contextmanager
 def handing_off_with_client(updater):
-    """The harness with a signed installer on offer, the stand-in client at the client's path, and no
-    parking program nor installer record left over from before (nor after the block)."""
+    """The harness with a signed installer on offer, a signed Park.exe, the stand-in client at the client's
+    path, and no parking program nor installer record left over from before (nor after the block)."""
+    signed_park(updater)
     stop_waiting_parks()
     clear_invocations()
     offer_installer(updater, updater.signed_installer())
@@ -301,6 +339,7 @@ class BackgroundProgram:
 # --- the elevation service -----------------------------------------------------------------------------------
 
 SERVICE_CLASS_KEY = r"HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{3540DE9F-C4F7-4A44-B371-369C08D0A5B0}"
+SERVICE_NAME = "OrvaneElevationService"
 MISSING_SERVER = "C:\\Orvane Missing\\ElevationService.exe"
 
 
@@ -320,15 +359,14 @@ def service_server() -> Optional[str]:
 
 
 def set_service_state(state: str) -> None:
-    """"registered": the real service (tools' ElevationService.exe /RegServer); "missing": no class at all;
-    "broken": registered, but LocalServer32 names a program that does not exist."""
-    if state == "missing":
-        done = _wine(str(ELEVATION_SERVICE), "/UnregServer")
-    else:
-        done = _wine(str(ELEVATION_SERVICE), "/RegServer")
-        if done.returncode == 0 and state == "broken":
-            done = _wine("reg", "add", SERVICE_CLASS_KEY + "\\LocalServer32", "/ve", "/d",
-                         '"' + MISSING_SERVER + '"', "/f")
+    """"registered": the real service installed (ElevationService.exe /Install); "missing": nothing of it;
+    "broken": the class registered, but its service is gone and LocalServer32 names a missing program."""
+    done = _wine(str(ELEVATION_SERVICE), "/Uninstall" if state == "missing" else "/Install")
+    if done.returncode == 0 and state == "broken":
+        done = _wine("sc", "delete", SERVICE_NAME)
+        if done.returncode == 0:
+            done = _wine("reg", "add", SERVICE_CLASS_KEY + "\\LocalServer32", "/ve", "/d", '"' + MISSING_SERVER + '"',
+                         "/f")
     assert done.returncode == 0, f"service {state}: {done.returncode} {done.stdout!r} {done.stderr[-500:]!r}"
     # A reg query now and then reads nothing under a loaded machine (seen once in CI right after a
     # service instance of the test ended): ask again before calling the state wrong.
@@ -348,3 +386,17 @@ def elevation_service(state: str):
         yield
     finally:
         set_service_state("registered" if was_registered else "missing")
+
+
+def service_log_lines() -> List[str]:
+    path = PROTECTED_FOLDER / "ElevationService.log"
+    return path.read_bytes().decode("utf-8", "replace").splitlines() if path.exists() else []
+
+
+def processes() -> List[Tuple[int, bool, str, bool]]:
+    """(pid, elevated, own image path, planted DLL loaded) of each start of tools/TestInstaller as installer."""
+    path = installer_record_folder() / "processes.txt"
+    if not path.exists():
+        return []
+    records = [line.split("\t") for line in path.read_text(encoding="utf-8").splitlines() if line]
+    return [(int(pid), elevated == "1", image, planted == "1") for pid, elevated, image, planted in records]

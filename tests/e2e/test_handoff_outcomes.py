@@ -4,12 +4,14 @@ missing or failing service is reported and the installer is started directly; an
 asks the service at all.
 """
 
+import shutil
+
 import pytest
 
-from handoff import (CLIENT_WINDOWS_PATH, elevation_service, handing_off_with_client, installer_parameters,
-                     invocations, parking_copy_of, set_test_installer, shell_command_line, unelevated_runs,
-                     wait_for_invocations, windows_path_in_prefix)
-from runharness import DEFAULT_DEBUGGING
+from handoff import (CLIENT_WINDOWS_PATH, PROCESS_HELPER, BackgroundProgram, elevation_service,
+                     handing_off_with_client, invocations, set_test_installer, started_installer, unelevated_runs,
+                     wait_for_invocations)
+from winehost import BUILD, quote_argument, windows_path
 
 CLIENT_SECONDS = 20
 
@@ -37,36 +39,63 @@ def test_installer_exit_code_is_reported_and_the_run_still_succeeds(handing_off,
     wait_for_invocations("client", timeout_s=CLIENT_SECONDS)  # parking does its job whatever the code
 
 
-@pytest.mark.parametrize("service, mode, reported", [
-    ("missing", 0, ["ServiceMissing"]),
-    ("broken", 0, ["ServiceCreate"]),  # registered, but its server program is not there
-    ("registered", 1, ["ServiceInvoke"]),  # the launch fails
-    ("registered", 2, ["ServiceInvoke"]),  # the launch succeeds without a process handle
-    ("registered", 0, []),
-], ids=["missing", "cannot be created", "launch fails", "no handle", "works"])
-def test_unelevated_run_falls_back_to_a_direct_start_when_the_service_fails(handing_off, service, mode, reported):
+@pytest.mark.parametrize("service, park_signed, reported", [
+    ("missing", True, ["ServiceMissing"]),
+    ("broken", True, ["ServiceCreate"]),  # registered, but neither its service nor its program is there
+    ("registered", False, ["ServiceInvoke"]),  # the service refuses a parking program the maker did not sign
+    ("registered", True, []),
+], ids=["missing", "cannot be created", "launch refused", "works"])
+def test_unelevated_run_falls_back_to_a_direct_start_when_the_service_fails(handing_off, tmp_path, service,
+                                                                           park_signed, reported):
     set_test_installer(steps=1, step_ms=300)
-    handing_off.set_debugging({**DEFAULT_DEBUGGING, "ElevationServiceMode": mode})
+    unsigned_park = tmp_path / "Park.exe"
+    shutil.copyfile(BUILD / "Park" / "Park.exe", unsigned_park)
+    arguments = [] if park_signed else [f"/parkpath={windows_path(unsigned_park)}"]
     with elevation_service(service), unelevated_runs():
-        run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
+        run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US", *arguments)
 
     assert run.exit_code == 0, run.describe()
     assert run.results == reported + ["Succeeded"], run.describe()
-    # Exactly one installer, started with the same command line whichever way it was started.
+    # Exactly one installer, with the same command line whichever way it was started: by the service from
+    # a protected folder, by the limited updater itself from the download folder.
     [(_, _, installer_line)] = invocations("installer")
-    copy = parking_copy_of(installer_line, run.download_folder)
-    installer_path = windows_path_in_prefix(run.download_folder / "setup.exe")
-    assert installer_line == shell_command_line(installer_path, installer_parameters(copy))
+    started_installer(installer_line, run.download_folder, protected=not reported)
     wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
 
 
 def test_elevated_run_never_asks_the_service(handing_off):
-    """A service that would fail every launch: an elevated run does not notice, as it never calls it."""
+    """A service that is registered but cannot be created: an elevated run does not notice, as it never calls
+    it, and starts the installer from a protected folder itself."""
     set_test_installer(steps=1, step_ms=300)
-    handing_off.set_debugging({**DEFAULT_DEBUGGING, "ElevationServiceMode": 1})
-    with elevation_service("registered"):
+    with elevation_service("broken"):
         run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
 
     assert run.exit_code == 0, run.describe()
     assert run.results == ["Succeeded"], run.describe()
-    assert len(invocations("installer")) == 1
+    [(_, _, installer_line)] = invocations("installer")
+    started_installer(installer_line, run.download_folder)
+
+
+def test_installer_replaced_between_its_checks_and_its_start_never_runs(handing_off, tmp_path):
+    """A second process of the user tries to overwrite setup.exe from the moment it appears: while the run
+    holds the checked file every try is turned away; once the installer has started, the hold ends."""
+    set_test_installer(steps=1, step_ms=300)
+    replacement = tmp_path / "replacement.exe"
+    replacement.write_bytes(handing_off.signed_installer(None))
+    target = handing_off.download_folder() / "setup.exe"
+    output = tmp_path / "replace.txt"
+    helper = BackgroundProgram(PROCESS_HELPER, " ".join(["replace-file", quote_argument(windows_path(target)),
+                                                        quote_argument(windows_path(replacement)), "60000"]),
+                               90, output)
+    try:
+        run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
+        assert helper.finish(90) == 0
+    finally:
+        helper.stop()
+
+    assert run.exit_code == 0, run.describe()
+    assert run.results == ["Succeeded"], run.describe()
+    tries = dict(line.split(": ") for line in output.read_text().splitlines() if line.startswith(("refused", "replaced")))
+    assert int(tries["refused"]) > 0 and tries["replaced"] == "1", tries
+    [(_, _, installer_line)] = invocations("installer")
+    started_installer(installer_line, run.download_folder)

@@ -12,9 +12,9 @@ import time
 import pytest
 
 import runharness
-from handoff import (CLIENT_WINDOWS_PATH, PARK, STOP_PARAMETERS, elevation_service, handing_off_with_client,
-                     installer_parameters, invocations, offer_installer, park_log_entries, parking_copy_of,
-                     parking_parameters, set_test_installer, shell_command_line, unelevated_runs,
+from handoff import (CLIENT_WINDOWS_PATH, PARK, PROTECTED_FOLDER, STOP_PARAMETERS, elevation_service,
+                     handing_off_with_client, invocations, offer_installer, park_log_entries, parking_parameters,
+                     prefix_path, set_test_installer, shell_command_line, started_installer, unelevated_runs,
                      wait_for_invocations, wait_for_park_line, windows_path_in_prefix)
 from winehost import windows_path
 
@@ -53,10 +53,8 @@ def test_no_parking_copies_park_but_starts_nothing(handing_off):
     assert run.exit_code == 0, run.describe()
     assert run.results == ["Succeeded"], run.describe()
     [(_, _, installer_line)] = invocations("installer")
-    copy = parking_copy_of(installer_line, run.download_folder)
-    assert installer_line == shell_command_line(windows_path_in_prefix(run.download_folder / "setup.exe"),
-                                                installer_parameters(copy))
-    assert run.download_files[copy.rsplit("\\", 1)[1]] == PARK.read_bytes()
+    copy = started_installer(installer_line, run.download_folder)
+    assert prefix_path(copy).read_bytes() == PARK.read_bytes()
     assert park_log_entries(copy) == []
     time.sleep(1)  # what a parking program would have done by now
     assert invocations("client") == []
@@ -72,8 +70,8 @@ def test_park_path_names_the_parking_program_to_copy(handing_off, tmp_path):
 
     assert run.exit_code == 0, run.describe()
     [(_, _, installer_line)] = invocations("installer")
-    copy = parking_copy_of(installer_line, run.download_folder)
-    assert run.download_files[copy.rsplit("\\", 1)[1]] == custom.read_bytes()
+    copy = started_installer(installer_line, run.download_folder)
+    assert prefix_path(copy).read_bytes() == custom.read_bytes()
     wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
 
 
@@ -103,8 +101,8 @@ def test_parking_program_is_looked_for_beside_the_updater_then_in_patch_tools(ha
         assert invocations() == []
     else:
         [(_, _, installer_line)] = invocations("installer")
-        copy = parking_copy_of(installer_line, run.download_folder)
-        assert run.download_files[copy.rsplit("\\", 1)[1]] == PARK.read_bytes()
+        copy = started_installer(installer_line, run.download_folder)
+        assert prefix_path(copy).read_bytes() == PARK.read_bytes()
         wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
 
 
@@ -132,8 +130,14 @@ def test_installer_that_cannot_start_ends_the_run_and_stops_park(handing_off, tm
     assert run.events == ["UpdateYes", "UpdateNo"], run.describe()
     assert run.results == service_report + ["ShellExecPatch", "FailureLaunchEXEShellExecuteEx"], run.describe()
     assert run.download_files["setup.exe"] == unstartable
-    [copy_name] = [name for name in run.download_files if name.startswith("Park-")]
-    copy = windows_path_in_prefix(run.download_folder) + "\\\\" + copy_name
+    # The parking copy waits where the start was tried from: beside the elevated updater's protected copy of
+    # the installer, or in the download folder of a limited one (the service refused the start).
+    if unelevated:
+        [copy_name] = [name for name in run.download_files if name.startswith("Park-")]
+        copy = windows_path_in_prefix(run.download_folder) + "\\\\" + copy_name
+    else:
+        newest = max(PROTECTED_FOLDER.glob("*/Park-*.exe"), key=lambda path: path.stat().st_mtime)
+        copy = windows_path_in_prefix(newest)
 
     # The parking copy was started to wait, then once more with the stop parameters; the client was not.
     stop_start = "started: " + shell_command_line(copy, STOP_PARAMETERS)

@@ -7,10 +7,10 @@ builds, with and without installer and application arguments.
 
 import pytest
 
-from handoff import (CLIENT_WINDOWS_PATH, PARK, elevation_service, handing_off_with_client, installer_parameters,
-                     invocations, launch_parameters, park_log_entries, parking_copy_of, parking_parameters,
-                     progress_records, set_test_installer, shell_command_line, unelevated_runs,
-                     wait_for_invocations, windows_path_in_prefix)
+from handoff import (CLIENT_WINDOWS_PATH, PARK, elevation_service, handing_off_with_client, launch_parameters,
+                     invocations, park_log_entries, parking_parameters, processes,
+                     progress_records, set_test_installer, shell_command_line, started_installer,
+                     unelevated_runs, wait_for_invocations, windows_path_in_prefix)
 
 CLIENT_SECONDS = 20  # the parking program restarts the client well within this after the run
 
@@ -36,14 +36,20 @@ def test_successful_update_through_the_elevation_service_restarts_the_client(roa
     assert run.results == ["Succeeded"], run.describe()
     assert len(run.queries) == 1 and run.file_requests, run.describe()
 
-    installer_path = windows_path_in_prefix(run.download_folder / "setup.exe")
+    # The service started verified copies from a protected folder, the installer told of the parking copy
+    # there, elevated rather than with the limited caller's token.
     [(_, _, installer_line)] = invocations("installer")
-    copy = parking_copy_of(installer_line, run.download_folder)
-    assert installer_line == shell_command_line(installer_path, installer_parameters(copy))
-    assert run.download_files[copy.rsplit("\\", 1)[1]] == PARK.read_bytes()
+    started_installer(installer_line, run.download_folder)
+    [(_, elevated, image, planted)] = processes()
+    assert (elevated, planted) == (True, False)
+    assert image == installer_line.split('"')[1]
     assert run.download_files["setup.exe"] == road.files.content("/setup.exe")
 
-    # Park.exe: the copy, started with the client, the launch parameters and the two events.
+    # Park.exe: the updater's own copy in the download folder, started with the client, the launch
+    # parameters and the two events.
+    [copy_name] = [name for name in run.download_files if name.startswith("Park-")]
+    copy = windows_path_in_prefix(run.download_folder) + "\\\\" + copy_name
+    assert run.download_files[copy_name] == PARK.read_bytes()
     park_lines = [text for _, text in park_log_entries(copy)]
     assert park_lines[0] == "started: " + shell_command_line(copy, parking_parameters(CLIENT_WINDOWS_PATH, "en-US"))
 
@@ -70,15 +76,14 @@ def test_successful_update_through_the_elevation_service_restarts_the_client(roa
 def test_installer_and_park_receive_exactly_the_hand_off_command_lines(road, arguments, locale, installer_args,
                                                                        app_args, dp):
     set_test_installer(steps=1, step_ms=300)
-    # Elevated: the installer is started directly; the service passes the same texts on (test above).
+    # Elevated: the installer is started directly from a protected folder; the service passes the same
+    # texts on (test above).
     run = road.run(f"/locale={locale}", *arguments)
 
     assert run.exit_code == 0, run.describe()
     assert run.results == ["Succeeded"], run.describe()
     [(_, _, installer_line)] = invocations("installer")
-    copy = parking_copy_of(installer_line, run.download_folder)
-    installer_path = windows_path_in_prefix(run.download_folder / "setup.exe")
-    assert installer_line == shell_command_line(installer_path, installer_parameters(copy, installer_args))
+    copy = started_installer(installer_line, run.download_folder, installer_args)
     if not installer_args:
         assert installer_line.endswith('.exe"')  # no trailing blank
 

@@ -241,6 +241,11 @@ def test_tampered_files_are_rejected_where_expected(files):
     assert undecodable == {"signed": "false", "signers": "-1", "maker-signer": "-1"}
     # No certificate table at all.
     assert check_signature(TEST_PE) == {"signed": "false", "signers": "-1", "maker-signer": "-1"}
+    # A script hidden in the certificate table after the signature: signer and digest are intact, the
+    # table is not.
+    hidden = files.folder / "data-after-signature.exe"
+    pki.replace_signature(signed, hidden, pki.read_signature(signed), b"echo pwned\r\n")
+    assert check_signature(hidden) == {"signed": "false", "signers": "1", "maker-signer": "0"}
 
 
 def test_signer_under_an_untrusted_root_is_rejected(files):

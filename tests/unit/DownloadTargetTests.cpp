@@ -90,11 +90,13 @@ TEST(DownloadFolder, PreparingDeletesAnOldTarget)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(target.path.c_str()));
 }
 
-TEST(DownloadFolder, TargetThatCannotBeDeletedFailsWith0x401)
+TEST(DownloadFolder, TargetThatCannotBeDeletedOrIsNoPlainProgramNameFailsWith0x401)
 {
     const std::wstring folder = OV::Updater::DownloadFolder(kProduct);
-    ::CreateDirectoryW((folder + L"adir").c_str(), nullptr);
-    for (const char* address : {"http://h/adir", "http://h/x/..", "http://h/."})
+    ::CreateDirectoryW((folder + L"adir.exe").c_str(), nullptr);
+    for (const char* address : {"http://h/adir.exe", "http://h/x/..", "http://h/.", "http://h/setup.bin",
+                                "http://h/setup.exe%3Ahidden.exe", "http://h/CON.exe", "http://h/nul.EXE",
+                                "http://h/com1.exe", "http://h/setup.exe."})
     {
         try
         {
@@ -106,5 +108,5 @@ TEST(DownloadFolder, TargetThatCannotBeDeletedFailsWith0x401)
             EXPECT_EQ(0x401u, e.GetExitCode()) << address;
         }
     }
-    ::RemoveDirectoryW((folder + L"adir").c_str());
+    ::RemoveDirectoryW((folder + L"adir.exe").c_str());
 }

@@ -10,6 +10,8 @@
 //       Opens (or creates) the named event and sets it.
 //   ProcessHelper.exe wait-event <event> <ms>
 //       Opens (or creates) the named event and waits up to <ms> for it.
+//   ProcessHelper.exe replace-file <target> <source> <ms>
+//       Once target exists, tries to overwrite it with source until that works or <ms> have passed.
 //
 // Readiness: the line "ready" on standard output and, with --ready, the named event is set (the test creates
 // it beforehand; waiting on it is more robust than reading the pipe).
@@ -170,6 +172,33 @@ int WaitEvent(const Options& options)
     return Fail("WaitForSingleObject");
 }
 
+// Waits for target to appear, lets its writer reach it, then tries to overwrite it with source every 10 ms
+// until that works or <ms> have passed. Prints "refused: N" (attempts another process's sharing turned
+// away) and "replaced: 0|1".
+int ReplaceFile(const Options& options)
+{
+    DWORD waitMs = 0;
+    if (options.positional.size() != 3 || !ParseMilliseconds(options.positional[2], waitMs))
+        return kUsage;
+    const std::wstring& target = options.positional[0];
+    const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+    while (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount64() < deadline)
+        ::Sleep(5);
+    ::Sleep(50);
+    unsigned refused = 0;
+    bool replaced = false;
+    while (!replaced && ::GetTickCount64() < deadline)
+    {
+        replaced = ::CopyFileW(options.positional[1].c_str(), target.c_str(), FALSE) != FALSE;
+        if (!replaced && ::GetLastError() == ERROR_SHARING_VIOLATION)
+            ++refused;
+        if (!replaced)
+            ::Sleep(10);
+    }
+    std::printf("refused: %u\nreplaced: %d\n", refused, replaced ? 1 : 0);
+    return kDone;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -177,7 +206,9 @@ int wmain(int argc, wchar_t** argv)
     Options options;
     if (argc < 2 || !ParseOptions(argc, argv, options))
     {
-        std::fputs("usage: ProcessHelper.exe hold-mutex|abandon-mutex|set-event|wait-event ...\n", stderr);
+        std::fputs(
+            "usage: ProcessHelper.exe hold-mutex|abandon-mutex|set-event|wait-event|replace-file ...\n",
+            stderr);
         return kUsage;
     }
     const std::wstring command = argv[1];
@@ -190,6 +221,8 @@ int wmain(int argc, wchar_t** argv)
         result = SetEventCommand(options);
     else if (command == L"wait-event")
         result = WaitEvent(options);
+    else if (command == L"replace-file")
+        result = ReplaceFile(options);
     if (result == kUsage)
         std::fputs("bad usage; see the top of ProcessHelper.cpp\n", stderr);
     return result;

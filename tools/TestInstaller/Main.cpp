@@ -1,6 +1,7 @@
 // A stand-in installer for the tests (signed by the tests with the test PKI), and, when copied under the
 // client's name "PlayDock-ov.exe", a stand-in client.
 //
+// As installer it also appends "<pid>\t<elevated>\t<image path>\t<OvPlanted.dll loaded>" to processes.txt.
 // Every start appends one line "<role>\t<pid>\t<command line>" (UTF-8) to
 // %ProgramData%\OrvaneTest\invocations.txt, so tests can assert who was started and how.
 // As installer it reads %ProgramData%\OrvaneTest\installer.ini, section [installer]:
@@ -111,8 +112,32 @@ void RecordProgress(const std::wstring& percent, long position)
     }
 }
 
+// "<pid>\t<elevated 0|1>\t<own image path>\t<OvPlanted.dll loaded 0|1>" to processes.txt: what the
+// installer ran as and from, and whether a DLL planted in its search path got loaded.
+void RecordProcess()
+{
+    const bool planted = ::LoadLibraryW(L"OvPlanted.dll") != nullptr;
+    wchar_t module[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    CHandleHolder token;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()))
+        ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size);
+    const std::wstring line = std::to_wstring(::GetCurrentProcessId()) + L"\t" +
+                              std::to_wstring(elevation.TokenIsElevated != 0) + L"\t" + module + L"\t" +
+                              std::to_wstring(planted) + L"\n";
+    if (FILE* file = ::_wfopen((TestFolder() + L"\\processes.txt").c_str(), L"ab"))
+    {
+        const std::string text = OV::Utf16ToUtf8(line);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+}
+
 int RunAsInstaller()
 {
+    RecordProcess();
     const std::wstring ini = TestFolder() + L"\\installer.ini";
     const int steps = static_cast<int>(::GetPrivateProfileIntW(L"installer", L"Steps", 4, ini.c_str()));
     const DWORD stepMs = ::GetPrivateProfileIntW(L"installer", L"StepMs", 150, ini.c_str());

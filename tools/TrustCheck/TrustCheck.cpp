@@ -15,14 +15,12 @@
 // Wine's chain engine records a revoked certificate as good after its first check (see docs/wine.md):
 // "chain-status" is its first answer only when the revocation caches were cleared before.
 // Exit code 0 when it ran, 2 for a bad command line.
-#include "System/Exception.h"
-#include "System/Io/Stream/FileStream.h"
 #include "System/Platform.h"
-#include "System/RefPtr.h"
 #include "System/String/AnsiWide.h"
 #include "Updater/Trust/FileHash.h"
 #include "Updater/Trust/FileSignature.h"
 #include "Updater/Trust/FileTrust.h"
+#include "Updater/Trust/HeldFile.h"
 #include "Updater/Trust/SignerChain.h"
 #include "Updater/Trust/SignerScan.h"
 
@@ -51,8 +49,8 @@ struct SignerFound
 SignerFound FindSigner(const std::wstring& path)
 {
     SignerFound found;
-    const OV::System::Win32::CHandleHolder file = OpenFileForSignatureCheck(path);
-    if (file && ReadFirstSignedMessage(file.Get(), found.message))
+    const CHeldFile file(path);
+    if (file.IsHeld() && ReadFirstSignedMessage(file.Handle(), found.message))
     {
         found.signers = CountMessageSigners(found.message);
         found.index = FindMakerSigner(found.message, found.signer);
@@ -74,7 +72,10 @@ int CheckChain(const std::wstring& path)
     std::printf("maker-signer: %d\n", found.index);
     if (found.index < 0)
         return 0;
-    std::printf("file-trust: %s\n", YesNo(VerifyFileTrust(path, static_cast<unsigned int>(found.index))));
+    const CHeldFile file(path);
+    std::printf("file-trust: %s\n",
+                YesNo(VerifyFileTrust(path, file.Handle(), static_cast<unsigned int>(found.index),
+                                      found.signer.Get())));
     DWORD status = 0;
     if (GetSignerChainStatus(found.signer.Get(), found.message, status))
         std::printf("chain-status: 0x%08lX\n", static_cast<unsigned long>(status));
@@ -86,20 +87,14 @@ int CheckChain(const std::wstring& path)
 
 int CheckHash(const std::wstring& path, const wchar_t* announced)
 {
-    using namespace OV::System::IO::Stream;
-    OV::System::CRefPtr<CFileStream> stream;
-    try
-    {
-        stream = OV::System::MakeRef<CFileStream>(path, FileStreamMode::OpenExisting, FileAccessRead,
-                                                  FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
-    }
-    catch (const OV::System::CException&)
+    const CHeldFile file(path);
+    if (!file.IsHeld())
     {
         std::printf("sha256: open-failure\n");
         return 0;
     }
     Sha256Digest digest{};
-    if (!Sha256OfStream(*stream, digest))
+    if (!Sha256OfHeldFile(file, digest))
     {
         std::printf("sha256: compute-failure\n");
         return 0;

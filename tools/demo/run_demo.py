@@ -16,8 +16,9 @@ sys.path.insert(0, str(ROOT / "tools"))
 
 import pki  # noqa: E402
 from handoff import (CLIENT_WINDOWS_PATH, clear_invocations, elevation_service, invocations,  # noqa: E402
-                     offer_installer, park_log_entries, parking_copy_of, progress_records, service_server,
-                     set_test_installer, stand_in_client, stop_waiting_parks, unelevated_runs, wait_for_invocations)
+                     offer_installer, park_log_entries, progress_records, service_server, set_test_installer,
+                     signed_park, stand_in_client, stop_waiting_parks, unelevated_runs, wait_for_invocations,
+                     windows_path_in_prefix)
 from runharness import UpdaterHarness, distrust_roots, trust_roots  # noqa: E402
 from testservers import CrlServer  # noqa: E402
 
@@ -52,6 +53,7 @@ def demo(work, tls, codesign, crl):
     try:
         stop_waiting_parks()
         clear_invocations()
+        signed_park(harness)  # the service starts nothing the maker has not signed, Park.exe included
         installer = offer_installer(harness, harness.signed_installer("orvane-inc"), "/OrvaneSetup.exe")
         set_test_installer(steps=4, step_ms=600)
 
@@ -87,14 +89,15 @@ def report(harness, run, installer):
     stage("decision", f"events set: {', '.join(run.events or []) or 'none'}")
 
     installers = invocations("installer")
-    copy = parking_copy_of(installers[0][2], run.download_folder) if installers else None
-    if copy is not None:
+    copies = [name for name in run.download_files if name.startswith("Park-")]
+    copy = windows_path_in_prefix(run.download_folder) + "\\\\" + copies[0] if copies else None
+    if installers and copy is not None:
         park_start = next((t for _, t in park_log_entries(copy) if t.startswith("started: ")), None)
         stage("parking", "copy of Park.exe started: " + park_start[len("started: "):] if park_start else
               "the parking copy was not started")
         service_failures = [r for r in run.results if r and r.startswith("Service")]
         how = "through the elevation service" if not service_failures else f"directly after {service_failures}"
-        stage("installer", f"started {how}: {installers[0][2]}")
+        stage("installer", f"started {how} from a protected copy: {installers[0][2]}")
     records = progress_records()
     stage("progress", ", ".join(f"Install {p:g} -> bar {pos}" for p, pos in records) or "none seen")
     results = run.results

@@ -99,13 +99,15 @@ def read_signature(path) -> bytes:
     return der.raw(blob, der.read(blob))
 
 
-def replace_signature(src, dst, signature: bytes) -> Path:
-    """Write `src` with its certificate table replaced by one entry holding `signature`."""
+def replace_signature(src, dst, signature: bytes, hidden: bytes = b"") -> Path:
+    """Write `src` with its certificate table replaced by one entry holding `signature`, followed inside the
+    entry by `hidden` (data the signature does not cover, which Windows' default check lets pass)."""
     image = Path(src).read_bytes()
     layout = _layout(image)
     if not layout.table_offset:
         raise ValueError(f"{src} has no certificate table to replace")
-    padded = signature + b"\0" * (-len(signature) % 8)
+    padded = signature + b"\0" * (-len(signature) % 8) + hidden
+    padded += b"\0" * (-len(padded) % 8)
     entry = struct.pack("<IHH", 8 + len(padded), _WIN_CERT_REVISION_2_0, _WIN_CERT_TYPE_PKCS_SIGNED_DATA) + padded
     out = bytearray(image[:layout.table_offset] + entry)
     struct.pack_into("<II", out, layout.security_entry_offset, layout.table_offset, len(entry))

@@ -1,0 +1,116 @@
+"""`service`: hostile calls to the installed elevation service from a limited process (tools/ServiceCaller
+started with the linked token): files, parameters and process ids drawn at random, each call with at least
+one thing the service must refuse. Counts calls that started anything (must be 0)."""
+
+from __future__ import annotations
+
+import random
+import shutil
+import time
+from collections import Counter
+
+import pki
+from environment import BUILD, PREFIX, Environment, invocations, print_table
+from handoff import PARK, elevation_service, service_log_lines, signed_park
+from winehost import run_windows_program, windows_path
+
+SERVICE_CALLER = BUILD / "tools" / "ServiceCaller" / "ServiceCaller.exe"
+PWNED = PREFIX / "drive_c" / "users" / "Public" / "pwned.txt"
+ACCEPTED = "accepted"  # a piece the service may take; every call has at least one refused piece
+
+
+def quoted(path) -> str:
+    return '"' + windows_path(path) + '"'
+
+
+def files(env: Environment, folder) -> dict:
+    """{kind: file argument}; the ACCEPTED one is the maker-signed installer."""
+    harness = env.harness
+    made = {
+        ACCEPTED: harness.signed_installer(),
+        "unsigned": harness.signed_installer(None),
+        "other organisation": harness.signed_installer("contoso"),
+        "untrusted root": harness.signed_installer("orvane-inc-untrusted"),
+        "revoked signer": harness.signed_installer("orvane-inc-revoked"),
+    }
+    for kind, data in made.items():
+        (folder / f"{kind.replace(' ', '-')}.exe").write_bytes(data)
+    signed = folder / f"{ACCEPTED}.exe"
+    pki.replace_signature(signed, folder / "hidden-data.exe", pki.read_signature(signed), b"echo pwned\r\n")
+    (folder / "setup.bat").write_bytes(b"echo pwned > C:\\users\\Public\\pwned.txt\r\n")
+    good = quoted(folder / f"{ACCEPTED}.exe")
+    arguments = {kind: quoted(folder / f"{kind.replace(' ', '-')}.exe") for kind in made}
+    arguments["data hidden after the signature"] = quoted(folder / "hidden-data.exe")
+    arguments.update({
+        "cmd.exe": '"C:\\windows\\system32\\cmd.exe"',
+        "batch file": quoted(folder / "setup.bat"),
+        "http address": '"http://127.0.0.1/setup.exe"',
+        "UNC path": '"\\\\127.0.0.1\\c$\\setup.exe"',
+        "device path": '"\\\\.\\' + windows_path(folder / f"{ACCEPTED}.exe") + '"',
+        "stream": good[:-1] + ':x.exe"',
+        "relative path": '"setup.exe"',
+        "folder": quoted(folder),
+        "missing file": quoted(folder / "missing.exe"),
+        "reserved name": quoted(folder / "NUL.exe"),
+        "trailing dot": good[:-1] + '."',
+    })
+    return arguments
+
+
+def parameters(folder) -> dict:
+    park = windows_path(folder / "Park.exe")
+    return {
+        ACCEPTED: f'/park="{park}" /S',
+        "unsigned parking program": f'/park="{windows_path(folder / "unsigned.exe")}"',
+        "cmd.exe as parking program": '/park="C:\\windows\\system32\\cmd.exe"',
+        "two parking programs": f'/park="{park}" /park="{park}"',
+        "unterminated parking program": f'/park="{park}',
+        "parking program over http": '/park="http://127.0.0.1/Park.exe"',
+        "control characters": f'/park="{park}"\r\n/S',
+        "longer than 16 384 characters": f'/park="{park}" ' + "x" * 17000,
+    }
+
+
+PROCESS_IDS = {ACCEPTED: "self", "the elevated parent": "parent", "process 0": "0", "no such process": "4000000"}
+
+
+def run(runs: int, seed: int, verbose: bool) -> int:
+    draw = random.Random(seed)
+    tally = Counter()
+    with Environment() as env, elevation_service("registered"):
+        signed_park(env.harness)
+        folder = env.work / "user files"
+        folder.mkdir()
+        shutil.copyfile(PARK, folder / "Park.exe")
+        choices = [files(env, folder), parameters(folder), PROCESS_IDS]
+        print(f"service: {runs} hostile calls, seed {seed}", flush=True)
+        for index in range(runs):
+            kinds = [draw.choice(list(choice)) for choice in choices]
+            if all(kind == ACCEPTED for kind in kinds):
+                place = draw.randrange(3)
+                kinds[place] = draw.choice([kind for kind in choices[place] if kind != ACCEPTED])
+            file, parameter, pid = (choice[kind] for choice, kind in zip(choices, kinds))
+            logged = len(service_log_lines())
+            done = run_windows_program(SERVICE_CALLER, unelevated=True, timeout_s=90, env={
+                "OV_CALL_FILE": file, "OV_CALL_PARAMETERS": parameter, "OV_CALL_PID": pid})
+            time.sleep(0.3)  # what a started program would have recorded by then
+            refused = [line for line in service_log_lines()[logged:] if "refused: " in line]
+            started = "process-id:" in done.stdout or bool(invocations()) or PWNED.exists()
+            label = " / ".join(kind for kind in kinds if kind != ACCEPTED)
+            tally["calls"] += 1
+            tally["started"] += started
+            tally["refused with a reason"] += bool(refused) and not started
+            for kind in kinds:
+                tally[("kind", kind)] += kind != ACCEPTED
+            if verbose or started or not refused:
+                print(f"  call {index}: {label} -> started {started}, {refused[-1] if refused else done.stdout!r}",
+                      flush=True)
+            PWNED.unlink(missing_ok=True)
+    print()
+    print(f"service: {runs} hostile calls, seed {seed} (none may start anything)")
+    print_table(["calls", "refused with a reason in the log", "started"],
+                [[tally["calls"], tally["refused with a reason"], tally["started"]]])
+    print()
+    print_table(["hostile piece", "calls with it"],
+                [[kind, count] for (tag, kind), count in sorted(tally.items(), key=str) if tag == "kind" and count])
+    return 0 if tally["started"] == 0 else 1
