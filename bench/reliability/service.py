@@ -1,22 +1,23 @@
 """`service`: hostile calls to the installed elevation service from a limited process (tools/ServiceCaller
-started with the linked token): files, parameters and process ids drawn at random, each call with at least
+started with the linked token): files, parameters and process ids drawn at random, each call with exactly
 one thing the service must refuse. Counts calls that started anything (must be 0)."""
 
 from __future__ import annotations
 
 import random
+import re
 import shutil
 import time
 from collections import Counter
 
-import pki
 from environment import BUILD, PREFIX, Environment, invocations, print_table
 from handoff import PARK, elevation_service, service_log_lines, signed_park
+import pki  # noqa: E402  (on the path once environment is imported)
 from winehost import run_windows_program, windows_path
 
 SERVICE_CALLER = BUILD / "tools" / "ServiceCaller" / "ServiceCaller.exe"
 PWNED = PREFIX / "drive_c" / "users" / "Public" / "pwned.txt"
-ACCEPTED = "accepted"  # a piece the service may take; every call has at least one refused piece
+ACCEPTED = "accepted"  # a piece the service may take
 
 
 def quoted(path) -> str:
@@ -77,6 +78,8 @@ PROCESS_IDS = {ACCEPTED: "self", "the elevated parent": "parent", "process 0": "
 def run(runs: int, seed: int, verbose: bool) -> int:
     draw = random.Random(seed)
     tally = Counter()
+    pieces = Counter()
+    reasons = Counter()
     with Environment() as env, elevation_service("registered"):
         signed_park(env.harness)
         folder = env.work / "user files"
@@ -85,10 +88,10 @@ def run(runs: int, seed: int, verbose: bool) -> int:
         choices = [files(env, folder), parameters(folder), PROCESS_IDS]
         print(f"service: {runs} hostile calls, seed {seed}", flush=True)
         for index in range(runs):
-            kinds = [draw.choice(list(choice)) for choice in choices]
-            if all(kind == ACCEPTED for kind in kinds):
-                place = draw.randrange(3)
-                kinds[place] = draw.choice([kind for kind in choices[place] if kind != ACCEPTED])
+            # One hostile piece a call, the rest what the service may take: every refusal has one cause.
+            kinds = [ACCEPTED] * len(choices)
+            place = draw.choices(range(len(choices)), weights=[len(choice) - 1 for choice in choices])[0]
+            kinds[place] = draw.choice([kind for kind in choices[place] if kind != ACCEPTED])
             file, parameter, pid = (choice[kind] for choice, kind in zip(choices, kinds))
             logged = len(service_log_lines())
             done = run_windows_program(SERVICE_CALLER, unelevated=True, timeout_s=90, env={
@@ -100,8 +103,9 @@ def run(runs: int, seed: int, verbose: bool) -> int:
             tally["calls"] += 1
             tally["started"] += started
             tally["refused with a reason"] += bool(refused) and not started
-            for kind in kinds:
-                tally[("kind", kind)] += kind != ACCEPTED
+            pieces.update(kind for kind in kinds if kind != ACCEPTED)
+            if refused:
+                reasons[re.sub(r"\d+", "N", refused[-1].split("refused: ", 1)[1].split(": ")[0].split(" (")[0])] += 1
             if verbose or started or not refused:
                 print(f"  call {index}: {label} -> started {started}, {refused[-1] if refused else done.stdout!r}",
                       flush=True)
@@ -111,6 +115,7 @@ def run(runs: int, seed: int, verbose: bool) -> int:
     print_table(["calls", "refused with a reason in the log", "started"],
                 [[tally["calls"], tally["refused with a reason"], tally["started"]]])
     print()
-    print_table(["hostile piece", "calls with it"],
-                [[kind, count] for (tag, kind), count in sorted(tally.items(), key=str) if tag == "kind" and count])
+    print_table(["hostile piece", "calls with it"], sorted(pieces.items()))
+    print()
+    print_table(["reason logged", "calls"], sorted(reasons.items(), key=lambda item: -item[1]))
     return 0 if tally["started"] == 0 else 1
