@@ -20,11 +20,11 @@ from pathlib import Path
 from typing import List, Optional, Tuple
 
 import runharness
-from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
-                      wine_environment)
+from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, shipped_program,
+                      windows_path, wine_environment)
 
-PARK = BUILD / "Park" / "Park.exe"
-ELEVATION_SERVICE = BUILD / "ElevationService" / "ElevationService.exe"
+PARK = shipped_program("Park.exe", BUILD / "Park" / "Park.exe")
+ELEVATION_SERVICE = shipped_program("ElevationService.exe", BUILD / "ElevationService" / "ElevationService.exe")
 LAUNCH = BUILD / "tools" / "Launch" / "Launch.exe"
 PROCESS_HELPER = BUILD / "tools" / "ProcessHelper" / "ProcessHelper.exe"
 TEST_INSTALLER = BUILD / "tools" / "TestInstaller" / "TestInstaller.exe"
