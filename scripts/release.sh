@@ -194,7 +194,7 @@ verify_args=()
 for program in "${PROGRAMS[@]}"; do
     if ! verified="$(osslsigncode verify "${verify_args[@]}" -in "${out}/${program}" 2>&1)"; then
         echo "$verified" >&2
-        echo "osslsigncode verify refused ${program}" >&2
+        echo "osslsigncode verify refused ${program}${pfx:+ (a maker certificate must chain to a root in the system CA bundle)}" >&2
         exit 1
     fi
     echo "osslsigncode verify: ${program} $(grep -m1 -o 'Signature verification: ok' <<<"$verified")"
