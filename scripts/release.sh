@@ -3,8 +3,9 @@
 #   dist/orvane-updater-<version>/  Updater.exe, Park.exe, ElevationService.exe (stripped, signed with
 #                                   SHA-256), SHA256SUMS, BUILDINFO
 #   dist/symbols/                   the same programs unstripped and unsigned, for crash analysis
-# then the release check: the sums, osslsigncode verify, and with the test certificate the updater's own
-# trust check under Wine and one demo road of the x64 test build signed the same way.
+# then the release check: the sums, osslsigncode verify, the updater's own trust check under Wine (with
+# the test certificate, whose root the check can trust) and one demo road of the x64 test build signed
+# the same way.
 #
 # --check-reproducible builds the release twice, in two folders, and compares the unsigned programs.
 set -euo pipefail
@@ -200,26 +201,27 @@ for program in "${PROGRAMS[@]}"; do
     echo "osslsigncode verify: ${program} $(grep -m1 -o 'Signature verification: ok' <<<"$verified")"
 done
 
+# The trust check and the demo road run the x64 test build's tools and programs: 32-bit Wine is not
+# available here.
+ov_log "building the x64 test build, signing its programs the same way"
+cmake --preset mingw-x64 >/dev/null
+cmake --build --preset mingw-x64 >/dev/null
+signed_x64="${OV_BUILD}/release/signed-x64"
+rm -rf "$signed_x64"
+mkdir -p "$signed_x64"
+for program in "${PROGRAMS[@]}"; do
+    sign "${OV_BUILD}/x64/${BUILT_AS[$program]}" "${signed_x64}/${program}"
+done
+"${OV_ROOT}/scripts/wine-session.sh" start
+trap '"${OV_ROOT}/scripts/wine-session.sh" stop' EXIT
 if [ -z "$pfx" ]; then
-    # The updater's trust check and the demo road run the x64 test build: 32-bit Wine is not available.
-    ov_log "building the x64 test build for the trust check and the demo road"
-    cmake --preset mingw-x64 >/dev/null
-    cmake --build --preset mingw-x64 >/dev/null
-    signed_x64="${OV_BUILD}/release/signed-x64"
-    rm -rf "$signed_x64"
-    mkdir -p "$signed_x64"
-    for program in "${PROGRAMS[@]}"; do
-        sign "${OV_BUILD}/x64/${BUILT_AS[$program]}" "${signed_x64}/${program}"
-    done
-    "${OV_ROOT}/scripts/wine-session.sh" start
-    trap '"${OV_ROOT}/scripts/wine-session.sh" stop' EXIT
     echo "the updater's trust check, test root trusted:"
     "$OV_PYTHON" "${OV_ROOT}/tools/release/check_trust.py" "$pki_folder" "${out}/"*.exe "${signed_x64}/"*.exe
-    echo "demo road with the signed x64 programs:"
-    OV_SHIPPED_PROGRAMS="$signed_x64" "$OV_PYTHON" "${OV_ROOT}/tools/demo/run_demo.py"
-    loud "TEST-SIGNED RELEASE in ${out#"${OV_ROOT}"/}: its root is dist/test-pki/root.pem." \
-        "Not for shipping: sign with --pfx FILE --password-file FILE."
 fi
+echo "demo road with the signed x64 programs:"
+OV_SHIPPED_PROGRAMS="$signed_x64" "$OV_PYTHON" "${OV_ROOT}/tools/demo/run_demo.py"
+[ -z "$pfx" ] && loud "TEST-SIGNED RELEASE in ${out#"${OV_ROOT}"/}: its root is dist/test-pki/root.pem." \
+    "Not for shipping: sign with --pfx FILE --password-file FILE."
 
 echo
 echo "release written: ${out#"${OV_ROOT}"/}"
