@@ -150,7 +150,8 @@ fi
 # sign IN OUT: Authenticode, SHA-256.
 sign() {
     rm -f "$2"
-    osslsigncode sign -h sha256 "${sign_args[@]}" -in "$1" -out "$2" >/dev/null
+    osslsigncode sign -h sha256 "${sign_args[@]}" -in "$1" -out "$2" >/dev/null ||
+        { echo "signing ${1##*/} failed${timestamp_url:+ (timestamp server ${timestamp_url})}" >&2; return 1; }
 }
 
 loud() {
