@@ -16,7 +16,7 @@ function(ov_build_dependency name source_dir)
     execute_process(
         COMMAND ${CMAKE_COMMAND} -S "${source_dir}" -B "${build_dir}" -G Ninja
                 "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}" -DCMAKE_BUILD_TYPE=Release
-                "-DCMAKE_INSTALL_PREFIX=${install_dir}" ${ARGN}
+                "-DCMAKE_INSTALL_PREFIX=${install_dir}" ${OV_DEPENDENCY_ARGS} ${ARGN}
         RESULT_VARIABLE result OUTPUT_QUIET)
     if(NOT result EQUAL 0)
         message(FATAL_ERROR "Configuring ${name} failed")

@@ -21,11 +21,12 @@ from typing import List, Optional, Tuple
 
 import pki
 import runharness
-from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
-                      wine_environment)
+from winehost import (BUILD, PREFIX, SHIPPED, quote_argument, roaming_appdata, run_windows_program, shipped_program,
+                      windows_path, wine_environment)
 
-PARK = BUILD / "Park.exe"  # the one beside Updater.exe, signed by the maker for the tests (signed_park)
-ELEVATION_SERVICE = BUILD / "ElevationService" / "ElevationService.exe"
+# The Park.exe beside Updater.exe: signed by the maker for the tests (signed_park), or by the release.
+PARK = shipped_program("Park.exe", BUILD / "Park.exe")
+ELEVATION_SERVICE = shipped_program("ElevationService.exe", BUILD / "ElevationService" / "ElevationService.exe")
 LAUNCH = BUILD / "tools" / "Launch" / "Launch.exe"
 PROCESS_HELPER = BUILD / "tools" / "ProcessHelper" / "ProcessHelper.exe"
 TEST_INSTALLER = BUILD / "tools" / "TestInstaller" / "TestInstaller.exe"
@@ -206,7 +207,10 @@ def planted_dll(folder: Path):
 
 def signed_park(updater) -> None:
     """Signs the Park.exe beside Updater.exe with the maker's test certificate, as a release is: the
-    elevation service starts nothing that the maker has not signed, the parking program included."""
+    elevation service starts nothing that the maker has not signed, the parking program included. A
+    release's own programs are signed already."""
+    if SHIPPED:
+        return
     signed = updater.work / "Park-signed.exe"
     pki.sign_pe(BUILD / "Park" / "Park.exe", signed, updater.codesign.leaf("orvane-inc"))
     shutil.copyfile(signed, PARK)

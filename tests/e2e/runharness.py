@@ -31,10 +31,10 @@ from analytics_support import (consent_cookie, dump_queue, host_port, queue_path
                                settings_file, write_cookies)
 from messageboxes import ANSWER_TOOL, AnsweredBox
 from testservers import Answer, FileServer, Ga4Sink, UpdateService
-from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, windows_path,
-                      wine_environment)
+from winehost import (BUILD, PREFIX, quote_argument, roaming_appdata, run_windows_program, shipped_program,
+                      windows_path, wine_environment)
 
-UPDATER = BUILD / "Updater.exe"
+UPDATER = shipped_program("Updater.exe", BUILD / "Updater.exe")
 EVENT_PROBE = BUILD / "tools" / "EventProbe" / "EventProbe.exe"
 TEST_INSTALLER = BUILD / "tools" / "TestInstaller" / "TestInstaller.exe"
 

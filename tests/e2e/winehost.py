@@ -10,9 +10,17 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = ROOT / "build" / "x64"
 PREFIX = Path(os.environ.get("OV_WINEPREFIX", os.environ.get("WINEPREFIX", ROOT / "build" / "wineprefix")))
+# The release check runs the shipped programs signed: a folder with Updater.exe, Park.exe and
+# ElevationService.exe side by side, as they ship, in place of the test build's.
+SHIPPED = Path(os.environ["OV_SHIPPED_PROGRAMS"]) if os.environ.get("OV_SHIPPED_PROGRAMS") else None
 
 PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY",
                    "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY")
+
+
+def shipped_program(name, built):
+    """The shipped program `name`: from OV_SHIPPED_PROGRAMS when set, else the test build's `built`."""
+    return SHIPPED / name if SHIPPED else built
 
 
 def wine_environment(extra=None):
