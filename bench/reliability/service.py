@@ -1,5 +1,5 @@
-"""`service`: hostile calls to the installed elevation service from a limited process (tools/ServiceCaller
-started with the linked token): files, parameters and process ids drawn at random, each call with exactly
+"""`service`: hostile calls to the installed elevation service from a limited process (tools/ProcessHelper
+call-service, started with the linked token): files, parameters and process ids drawn at random, each call with exactly
 one thing the service must refuse. Counts calls that started anything (must be 0)."""
 
 from __future__ import annotations
@@ -11,11 +11,10 @@ import time
 from collections import Counter
 
 from environment import BUILD, PREFIX, Environment, invocations, print_table
-from handoff import PARK, elevation_service, service_log_lines, signed_park
+from handoff import PARK, PROCESS_HELPER, elevation_service, service_log_lines, signed_park
 import pki  # noqa: E402  (on the path once environment is imported)
 from winehost import run_windows_program, windows_path
 
-SERVICE_CALLER = BUILD / "tools" / "ServiceCaller" / "ServiceCaller.exe"
 PWNED = PREFIX / "drive_c" / "users" / "Public" / "pwned.txt"
 ACCEPTED = "accepted"  # a piece the service may take
 
@@ -94,7 +93,7 @@ def run(runs: int, seed: int, verbose: bool) -> int:
             kinds[place] = draw.choice([kind for kind in choices[place] if kind != ACCEPTED])
             file, parameter, pid = (choice[kind] for choice, kind in zip(choices, kinds))
             logged = len(service_log_lines())
-            done = run_windows_program(SERVICE_CALLER, unelevated=True, timeout_s=90, env={
+            done = run_windows_program(PROCESS_HELPER, "call-service", unelevated=True, timeout_s=90, env={
                 "OV_CALL_FILE": file, "OV_CALL_PARAMETERS": parameter, "OV_CALL_PID": pid})
             time.sleep(0.3)  # what a started program would have recorded by then
             refused = [line for line in service_log_lines()[logged:] if "refused: " in line]

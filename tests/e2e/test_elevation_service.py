@@ -1,6 +1,6 @@
 """The installed elevation service under Wine's service control manager, called the way any program of a
-limited user could call it (tools/ServiceCaller, started with the linked, limited token): it starts only
-maker-signed programs, from verified copies in a protected folder of its own, for the caller's own process,
+limited user could call it (tools/ProcessHelper call-service, started with the linked, limited token): it
+starts only maker-signed programs, from verified copies in a protected folder of its own, for the caller's own process,
 and logs why it refuses everything else.
 """
 
@@ -9,11 +9,10 @@ import time
 
 import pytest
 
-from handoff import (PARK, PREFIX, clear_invocations, elevation_service, invocations, planted_dll, processes,
-                     service_log_lines, set_test_installer, signed_park)
+from handoff import (PARK, PREFIX, PROCESS_HELPER, clear_invocations, elevation_service, invocations,
+                     planted_dll, processes, service_log_lines, set_test_installer, signed_park)
 from winehost import BUILD, run_windows_program, windows_path
 
-SERVICE_CALLER = BUILD / "tools" / "ServiceCaller" / "ServiceCaller.exe"
 PWNED = PREFIX / "drive_c" / "users" / "Public" / "pwned.txt"
 
 
@@ -37,7 +36,7 @@ def caller(updater, service, tmp_path):
 
     def call(file: str, parameters: str = "", pid: str = "self", replace_with: str = "") -> dict:
         logged = len(service_log_lines())
-        done = run_windows_program(SERVICE_CALLER, unelevated=True, timeout_s=90, env={
+        done = run_windows_program(PROCESS_HELPER, "call-service", unelevated=True, timeout_s=90, env={
             "OV_CALL_FILE": file, "OV_CALL_PARAMETERS": parameters, "OV_CALL_PID": pid,
             "OV_CALL_REPLACE": replace_with})
         answer = dict(line.split(": ", 1) for line in done.stdout.splitlines() if ": " in line)
