@@ -71,24 +71,6 @@ TEST(MemoryStream, WritingTenBytesGivesLengthTenCapacityTwentyAndReadsNothingUnt
     EXPECT_EQ(10, stream.GetPosition());
 }
 
-TEST(MemoryStream, ManySmallWritesReallocateLogarithmicallyAndKeepTheBytes)
-{
-    CMemoryStream stream;
-    const std::vector<char> data = OvTest::Pattern(100000);
-    std::set<std::int64_t> capacities;
-    for (size_t at = 0; at < data.size(); at += 7)
-    {
-        const std::int32_t count = static_cast<std::int32_t>(std::min<size_t>(7, data.size() - at));
-        stream.Write(data.data() + at, count);
-        capacities.insert(stream.GetCapacity());
-    }
-    EXPECT_EQ(100000, stream.GetLength());
-    // Doubling from 14 to beyond 100000 takes about 13 steps; one realloc per write would take 14286.
-    EXPECT_LE(capacities.size(), 16u);
-    ASSERT_NE(nullptr, stream.GetBuffer());
-    EXPECT_EQ(0, std::memcmp(data.data(), stream.GetBuffer(), data.size()));
-}
-
 TEST(MemoryStream, ReadsAcrossChunkBoundariesReturnWhatWasWritten)
 {
     CMemoryStream stream;

@@ -130,26 +130,6 @@ private:
 
 } // namespace
 
-TEST(SystemInfo, OsVersionIsWindows10UnderThePrefix)
-{
-    EXPECT_EQ(L"10.0", OV::System::GetOsVersionShort());
-    const std::wstring text = OV::System::GetOsVersionText();
-    EXPECT_TRUE(std::regex_match(text, std::wregex(L"10\\.0\\.[0-9]+\\.[0-9]+\\.[0-9]+"))) << text.c_str();
-}
-
-TEST(SystemInfo, A64BitProcessIsNotUnderWow64)
-{
-    static_assert(sizeof(void*) == 8, "the unit tests run as a 64-bit program");
-    EXPECT_FALSE(OV::System::IsWow64());
-}
-
-TEST(SystemInfo, CountryCodeHasTwoUpperCaseLetters)
-{
-    const std::wstring code = OV::System::GetUserCountryCode();
-    ASSERT_EQ(2u, code.size());
-    EXPECT_TRUE(std::iswupper(code[0]) && std::iswupper(code[1])) << code.c_str();
-}
-
 TEST(SystemInfo, NetworkIsAvailableWhenTheNetworkListReportsAConnection)
 {
     const OV::System::Win32::CComInitScope com;
@@ -272,16 +252,6 @@ TEST(SystemInfo, ModulePathAndFolderNameThisProgram)
     const std::wstring folder = OV::System::GetModuleDirectory();
     EXPECT_EQ(Lowered(path.substr(0, path.rfind(L'\\') + 1)), folder);
     EXPECT_EQ(Lowered(folder), folder);
-}
-
-TEST(SystemInfo, ProgramFilesX86IsAnExistingFolder)
-{
-    const std::wstring folder = OV::System::GetProgramFilesX86Folder();
-    ASSERT_FALSE(folder.empty());
-    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes);
-    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(L"(x86)", folder.substr(folder.size() - 5));
 }
 
 TEST(SystemInfo, FileExistsOnlyForFiles)
