@@ -20,7 +20,6 @@ constexpr char kExecute[] = "OV::System::Net::MultiStreamDownload::CDownloadThre
 constexpr char kDownloadBits[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::DownloadBits";
 constexpr std::uint32_t kBlockSize = 0x10000;
 constexpr std::uint32_t kBufferCount = 2;
-constexpr std::uint32_t kMultiStreamThreshold = 0x1400000; // 20 MiB
 constexpr DWORD kRecentDataMs = 2000;
 constexpr std::uint32_t kBlocksPerStopCheck = 16;
 
@@ -103,6 +102,7 @@ std::uint32_t CDownloadThread::Execute()
         m_NetworkError = false;
         m_ReceivedData = false;
         m_AuthNeeded = false;
+        m_ConnectAgain = false;
         CRefPtr<CException> failure;
         try
         {
@@ -113,7 +113,12 @@ std::uint32_t CDownloadThread::Execute()
             failure = WrapCaughtException(kSource, __LINE__, kExecute, "DownloadThread Execute Function");
         }
         if (!failure)
-            break;
+        {
+            if (!m_ConnectAgain || IsStopSignalled())
+                break;
+            CloseHandles(); // the answer was read to its end: closing costs nothing
+            continue;
+        }
 
         const bool recentData = ::GetTickCount64() - GetLastDataTick() < kRecentDataMs;
         if (m_ReceivedData || (m_TimedOut && recentData))
@@ -197,11 +202,21 @@ void CDownloadThread::RunAttempt()
         {
             m_SizeKnown = true;
             m_DownloadSize = answer.size;
-            m_Download.SetDownloadSize(answer.size);
-            if (m_SingleStream && answer.size > kMultiStreamThreshold && offset == 0)
-                RequestMultiStreamRestart(
-                    "Single stream download (at start)- was able to determine file size:  "
-                    "Restarting multi-stream.");
+            // A large file takes a second stream; this one keeps its answer and its bytes.
+            const std::uint32_t split =
+                answer.boundedFirst && answer.size > CHTTPDownload::kFirstRequestLength
+                    ? m_Download.SwitchToTwoStreams(answer.size, m_Generation)
+                    : 0;
+            if (split != 0)
+            {
+                m_StreamCount = CHTTPDownload::kMaxStreams;
+                m_SingleStream = false;
+                m_LastByte = split - 1;
+            }
+            else
+            {
+                m_Download.SetDownloadSize(answer.size);
+            }
         }
         else if (m_SingleStream && !resumed && answer.size != m_DownloadSize)
         {
@@ -349,6 +364,13 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
                          "WriteOutputThread ended at offset " + std::to_string(writer->GetWriteOffset()) +
                              " instead of " + std::to_string(offset + bytesThisConnection));
 
+    const std::uint64_t reached = static_cast<std::uint64_t>(offset) + bytesThisConnection;
+    if (m_AnswerEnd != 0 && reached == m_AnswerEnd && bytesThisConnection != 0 &&
+        (!m_SizeKnown || remaining != 0))
+    {
+        m_ConnectAgain = true; // a bounded answer read to its end: the rest comes with the next request
+        return;
+    }
     if (remaining == 0 || !m_SizeKnown)
     {
         if (ArriveAtEnd())

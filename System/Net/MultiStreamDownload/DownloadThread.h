@@ -21,7 +21,7 @@ class CWriteOutputThread;
 
 // Fetches one byte range (a stream) of the download with WinInet and hands the bytes to its write-output
 // thread. Network failures are retried with growing pauses, resuming from the stream's state file; a
-// server answer that shows the plan cannot work (range refused, file changed, size learnt) asks the
+// server answer that shows the plan cannot work (range refused, file changed) asks the
 // watchdog for a restart of the whole download. Every connection carries receive, send and connect
 // time-outs, so a silent server ends a read with an error instead of blocking the thread for ever: that,
 // not closing handles from another thread (which does not unblock a read under Wine), is what bounds the
@@ -54,6 +54,8 @@ private:
     {
         bool sizeGiven = false;
         std::uint32_t size = 0;
+        // A 206 to the bounded first request of a fresh download that served no more than was asked.
+        bool boundedFirst = false;
     };
 
     void RunAttempt();
@@ -108,6 +110,14 @@ private:
     // The meeting point at the end of the stream counts each stream once per start.
     bool m_ArrivedAtEnd = false;
     std::string m_LastModified;
+    // This attempt's request asked for the first kFirstRequestLength bytes only.
+    bool m_AskedFirstBytes = false;
+    // Where the current answer's body ends (exclusive) when it serves less than the stream's range; 0
+    // when it runs to the stream's end.
+    std::uint64_t m_AnswerEnd = 0;
+    // The answer ended where it was meant to, short of the stream's end: the next request goes on at
+    // once, without a pause and without using up an attempt.
+    bool m_ConnectAgain = false;
 };
 
 } // namespace OV::System::Net::MultiStreamDownload

@@ -1,6 +1,7 @@
 // The connection set-up of a download thread: request, status and header checks.
 #include "System/Net/MultiStreamDownload/ContentRange.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
+#include "System/Net/MultiStreamDownload/HTTPDownload.h"
 #include "System/Net/Url.h"
 #include "System/String/AnsiWide.h"
 
@@ -121,9 +122,15 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
     if (IsStopSignalled())
         return;
 
+    // A fresh download asks for a bounded first answer: whatever the file's size, that answer is read to
+    // its end, so learning the size never means closing a body unread.
+    m_AskedFirstBytes = m_SingleStream && offset == 0 && !m_SizeKnown && !m_Download.IsSingleStreamForced();
+    m_AnswerEnd = 0;
     std::string headers = "Connection: Keep-Alive\r\n";
     if (!m_SingleStream)
         headers += "Range: bytes=" + std::to_string(offset) + "-" + std::to_string(m_LastByte) + "\r\n";
+    else if (m_AskedFirstBytes)
+        headers += "Range: bytes=0-" + std::to_string(CHTTPDownload::kFirstRequestLength - 1) + "\r\n";
     else if (offset != 0)
         headers += "Range: bytes=" + std::to_string(offset) + "-\r\n";
     if (!::HttpAddRequestHeadersA(m_Request.Get(), headers.c_str(), static_cast<DWORD>(-1),
@@ -160,7 +167,18 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     const std::string code = std::to_string(status);
 
     if (status == 416)
+    {
+        // The first bytes of an empty file cannot be served: the file is empty, and that answer says all.
+        std::string rangeText;
+        if (m_AskedFirstBytes && QueryHeader(HTTP_QUERY_CONTENT_RANGE, rangeText) &&
+            IsEmptyFileRange(rangeText))
+        {
+            answer.sizeGiven = true;
+            answer.size = 0;
+            return;
+        }
         RequestSingleStreamRestart("HTTP status is 416.  URL=" + m_Url + headers);
+    }
     if (status == 401 || status == 403)
     {
         m_AuthNeeded = true;
@@ -221,6 +239,9 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
                      0);
     if (m_SingleStream)
     {
+        if (range.last + 1 < StreamEnd() || !m_SizeKnown)
+            m_AnswerEnd = range.last + 1;
+        answer.boundedFirst = m_AskedFirstBytes && range.last + 1 <= CHTTPDownload::kFirstRequestLength;
         if (range.hasTotal)
         {
             answer.sizeGiven = true;

@@ -54,6 +54,14 @@ public:
     // How long one network read, send or connect may wait for the server before it fails.
     static constexpr DWORD kDefaultReceiveTimeoutMs = 10000;
     static constexpr std::uint32_t kMaxStreams = 2;
+    // The first request of a fresh download asks for bytes 0 to this - 1 (20 MiB + 1 byte): a file up to
+    // that size comes in that one answer, and for a larger one the answer is bounded, so it is read to its
+    // end instead of being closed early (which under Wine reads the rest of the body before it closes).
+    static constexpr std::uint32_t kFirstRequestLength = 0x1400001;
+
+    // Where stream index of count starts in a file of size bytes. Two streams split it in halves, except
+    // that the first stream of a file above kFirstRequestLength keeps at least the first answer's bytes.
+    static std::uint32_t StreamStart(std::uint32_t size, std::uint32_t count, std::uint32_t index);
 
     CHTTPDownload(const std::wstring& userAgent, const std::wstring& url, const std::wstring& targetPath,
                   DownloadCallback callback, void* context, std::int32_t retryCount,
@@ -68,6 +76,12 @@ public:
                                 const CRefPtr<CException>& exception, Win32::CThread& thread);
     bool WaitForOtherStreams(std::uint32_t index, Win32::CThread& thread);
     void SetDownloadSize(std::uint32_t size);
+    // For stream 0 of a fresh single-stream start that learnt a size above kFirstRequestLength: records
+    // a plan of two streams and starts stream 1, while stream 0 goes on reading its answer. Returns where
+    // stream 0 now ends (exclusive), or 0 when the download stays with one stream.
+    std::uint32_t SwitchToTwoStreams(std::uint32_t size, std::uint32_t generation);
+    // The server does not serve ranges: no second stream for the rest of this download.
+    void ForceSingleStream() { m_SingleStreamForced.store(true); }
     CWatchdogThread& GetWatchdog() { return *m_Watchdog; }
 
     // For the watchdog. A request of an earlier start than the current one is dropped.
@@ -95,6 +109,8 @@ private:
 
     void StartIfPending();
     void StartDownload();
+    // Creates and starts the thread of one stream; the state lock is held.
+    void AddStreamLocked(std::uint32_t index, std::uint32_t first, std::uint32_t last);
     void Restart(std::uint32_t count, std::uint32_t generation);
     void Abort();
     void StopAllStreams();
