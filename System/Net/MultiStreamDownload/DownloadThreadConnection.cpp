@@ -204,6 +204,15 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     const bool hasLength =
         QueryHeader(HTTP_QUERY_CONTENT_LENGTH, lengthText) && ParseHeaderNumber(lengthText, contentLength);
 
+    // A server that does not serve ranges gets one stream for the rest of the download: a second stream
+    // would only be answered with the whole file again, and a restart would drain the body unread.
+    std::string acceptRanges;
+    const bool noRanges = (status == 200 && (m_AskedFirstBytes || offset != 0 || !m_SingleStream)) ||
+                          (QueryHeader(HTTP_QUERY_ACCEPT_RANGES, acceptRanges) &&
+                           acceptRanges.find("none") != std::string::npos);
+    if (noRanges)
+        m_Download.ForceSingleStream();
+
     if (status == 200)
     {
         if (!m_SingleStream)
@@ -241,7 +250,8 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     {
         if (range.last + 1 < StreamEnd() || !m_SizeKnown)
             m_AnswerEnd = range.last + 1;
-        answer.boundedFirst = m_AskedFirstBytes && range.last + 1 <= CHTTPDownload::kFirstRequestLength;
+        answer.boundedFirst =
+            m_AskedFirstBytes && !noRanges && range.last + 1 <= CHTTPDownload::kFirstRequestLength;
         if (range.hasTotal)
         {
             answer.sizeGiven = true;

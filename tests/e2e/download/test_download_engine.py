@@ -181,6 +181,16 @@ def test_200_to_two_streams_restarts_with_one_stream(http_server, folder, ranges
     assert server.log.records()[-1].range_asked is None
 
 
+@pytest.mark.parametrize("drop", [None, 3 * MIB], ids=["whole-body", "dropped-once"])
+def test_server_without_ranges_is_read_by_one_stream_and_no_body_is_drained(http_server, folder, drop):
+    data = source(24 * MIB)
+    server = http_server({"/" + NAME: data}, ranges=False, faults=[F.drop(drop)] if drop else None)
+    assert_downloaded(folder, data, run_driver(server.url("/" + NAME), folder / NAME))
+    records = server.log.records()
+    assert [r.status for r in records] == [200] * (2 if drop else 1)
+    assert sum(r.bytes_sent for r in records) == len(data) + (drop or 0)
+
+
 def test_two_streams_split_the_file_and_meet_at_the_end(make_server, folder):
     data = source(1_000_001)
     (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
