@@ -22,6 +22,9 @@ constexpr std::uint32_t kBlockSize = 0x10000;
 constexpr std::uint32_t kBufferCount = 2;
 constexpr DWORD kRecentDataMs = 2000;
 constexpr std::uint32_t kBlocksPerStopCheck = 16;
+// A block that fills slowly is handed to the writer after this long, so that progress and the state file
+// keep up with a slow server.
+constexpr std::uint64_t kSlowBlockHandOverMs = 1000;
 
 std::atomic<std::uint64_t> g_LastDataTick{0};
 
@@ -37,11 +40,12 @@ CDownloadThread::CDownloadThread(const std::string& userAgent, const std::string
                                  const std::wstring& target, std::uint32_t firstByte, std::uint32_t lastByte,
                                  CHTTPDownload& download, std::uint32_t downloadSize,
                                  std::uint32_t streamIndex, std::uint32_t streamCount,
-                                 std::int32_t retryCount, DWORD receiveTimeoutMs, std::uint32_t generation)
+                                 std::int32_t retryCount, const DownloadLimits& limits,
+                                 std::uint32_t generation)
     : m_Download(download), m_UserAgent(userAgent), m_Url(url), m_FirstByte(firstByte), m_LastByte(lastByte),
       m_Target(target), m_StreamIndex(streamIndex), m_StreamCount(streamCount), m_DownloadSize(downloadSize),
       m_SizeKnown(downloadSize != 0), m_SingleStream(streamCount == 1), m_RetryCount(retryCount),
-      m_ReceiveTimeoutMs(receiveTimeoutMs), m_Generation(generation)
+      m_Limits(limits), m_Generation(generation)
 {
     ThreadStart(nullptr, 0);
 }
@@ -103,6 +107,7 @@ std::uint32_t CDownloadThread::Execute()
         m_ReceivedData = false;
         m_AuthNeeded = false;
         m_ConnectAgain = false;
+        m_Stalled = false;
         CRefPtr<CException> failure;
         try
         {
@@ -121,7 +126,7 @@ std::uint32_t CDownloadThread::Execute()
         }
 
         const bool recentData = ::GetTickCount64() - GetLastDataTick() < kRecentDataMs;
-        if (m_ReceivedData || (m_TimedOut && recentData))
+        if ((m_ReceivedData && !m_Stalled) || (m_TimedOut && recentData))
         {
             m_TimedOut = false;
             attempts = m_RetryCount + 1;
@@ -196,6 +201,11 @@ void CDownloadThread::RunAttempt()
     if (IsStopSignalled())
         return;
 
+    if (answer.sizeGiven && answer.size > m_Limits.maxSize)
+        throw CException(kSource, __LINE__, kExecute, // not a network failure: no retry can change it
+                         "The server's file of " + std::to_string(answer.size) +
+                             " bytes is larger than the announced size of " +
+                             std::to_string(m_Limits.maxSize) + " bytes");
     if (answer.sizeGiven)
     {
         if (!m_SizeKnown)
@@ -262,6 +272,45 @@ void CDownloadThread::RequestMultiStreamRestart(const std::string& message)
     m_Download.GetWatchdog().SignalRestartDownloadMultiStream(*this, message, m_Generation);
 }
 
+bool CDownloadThread::FillBlock(unsigned char* buffer, DWORD size, DWORD& read, StallWindow& window)
+{
+    // A synchronous read waits until its buffer is full, so a trickling server would hold a whole-block
+    // read for ever and the stall rule could never look at the clock. The block is filled instead from
+    // what has arrived, a piece at a time (under Wine at most 8 KiB: WinInet's own buffer), and handed
+    // over early when the data comes slowly.
+    read = 0;
+    const std::uint64_t started = ::GetTickCount64();
+    while (read < size)
+    {
+        // Waits (within the receive time-out) for at least one byte; none at all is the end of the answer.
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(m_Request.Get(), &available, 0, 0))
+            return false;
+        DWORD got = 0;
+        if (available != 0 &&
+            !::InternetReadFile(m_Request.Get(), buffer + read, std::min(available, size - read), &got))
+            return false;
+        read += got;
+        const std::uint64_t now = ::GetTickCount64();
+        window.bytes += got;
+        if (now - window.start >= m_Limits.stallWindowMs)
+        {
+            if (window.bytes < m_Limits.stallMinimumBytes)
+            {
+                m_NetworkError = true;
+                m_Stalled = true;
+                throw CException(kSource, __LINE__, kDownloadBits,
+                                 "The connection stalled: " + std::to_string(window.bytes) + " bytes in " +
+                                     std::to_string(now - window.start) + " ms");
+            }
+            window = StallWindow{now, 0};
+        }
+        if (got == 0 || now - started >= kSlowBlockHandOverMs)
+            break; // the end of the answer, or slow data: what came goes to disk now
+    }
+    return true;
+}
+
 void CDownloadThread::DownloadBits(std::uint32_t offset)
 {
     std::uint64_t remaining = m_SizeKnown && StreamEnd() > offset ? StreamEnd() - offset : 0;
@@ -276,6 +325,7 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
     // part of a block's time): it is done after every wait and every read that did not simply deliver
     // data, and every few blocks otherwise, so a stop is still seen within a few blocks.
     std::uint32_t blocksSinceStopCheck = 0;
+    StallWindow window{::GetTickCount64(), 0};
     for (std::uint32_t i = 1;; i ^= 1)
     {
         bool waited = false;
@@ -308,7 +358,7 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
             m_ReadBusy.store(true);
         }
         DWORD read = 0;
-        const BOOL ok = ::InternetReadFile(m_Request.Get(), buffer, size, &read);
+        const bool ok = FillBlock(buffer, size, read, window);
         const DWORD readError = ::GetLastError();
         m_ReadBusy.store(false);
         const bool usual = ok && read != 0 && !lastRead && ++blocksSinceStopCheck < kBlocksPerStopCheck;
@@ -338,10 +388,14 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
             break;
         }
         g_LastDataTick.store(::GetTickCount64(), std::memory_order_relaxed);
+        if (static_cast<std::uint64_t>(offset) + bytesThisConnection + read > m_Limits.maxSize)
+            throw CException(kSource, __LINE__, kDownloadBits,
+                             "The server sent more than the announced size of " +
+                                 std::to_string(m_Limits.maxSize) + " bytes");
         bytesThisConnection += read;
         remaining -= std::min<std::uint64_t>(remaining, read);
         m_ReceivedData = true;
-        if (lastRead && !ArriveAtEnd())
+        if (lastRead && remaining == 0 && !ArriveAtEnd())
             break;
         writer->QueueBuffer(i, read);
         m_Download.DownloadThreadCallback(m_StreamIndex, false, false, false,

@@ -2,6 +2,7 @@
 
 #include "System/Exception.h"
 #include "System/Net/InternetHandle.h"
+#include "System/Net/MultiStreamDownload/HTTPDownload.h"
 #include "System/Platform.h"
 #include "System/RefPtr.h"
 #include "System/Win32/Synchronization.h"
@@ -35,7 +36,7 @@ public:
     CDownloadThread(const std::string& userAgent, const std::string& url, const std::wstring& target,
                     std::uint32_t firstByte, std::uint32_t lastByte, CHTTPDownload& download,
                     std::uint32_t downloadSize, std::uint32_t streamIndex, std::uint32_t streamCount,
-                    std::int32_t retryCount, DWORD receiveTimeoutMs, std::uint32_t generation);
+                    std::int32_t retryCount, const DownloadLimits& limits, std::uint32_t generation);
     ~CDownloadThread() override;
 
     // After SignalStop: when a network read is in progress, waits up to timeoutMs for the thread to end,
@@ -61,7 +62,17 @@ private:
     void RunAttempt();
     void EstablishConnection(std::uint32_t& offset, ServerAnswer& answer);
     void CheckStatus(std::uint32_t& offset, ServerAnswer& answer, const std::string& headers);
+    // The stall rule's window: bytes received since start (GetTickCount64).
+    struct StallWindow
+    {
+        std::uint64_t start;
+        std::uint64_t bytes;
+    };
+
     void DownloadBits(std::uint32_t offset);
+    // Reads up to size bytes of the answer into buffer without waiting for more than has arrived; false
+    // when a read failed (GetLastError says why). Throws when the connection stalled.
+    bool FillBlock(unsigned char* buffer, DWORD size, DWORD& read, StallWindow& window);
     bool ArriveAtEnd();
     // Where this stream's range ends (exclusive), once the size is known.
     std::uint64_t StreamEnd() const;
@@ -89,7 +100,7 @@ private:
     bool m_SingleStream;
     std::atomic<bool> m_ReadBusy{false};
     std::int32_t m_RetryCount;
-    DWORD m_ReceiveTimeoutMs;
+    DownloadLimits m_Limits;
     std::uint32_t m_Generation;
 
     // Held for the connection set-up and whenever a handle of the attempt is closed, so that ForceClose
@@ -107,6 +118,8 @@ private:
     bool m_ReceivedData = false;
     bool m_AuthNeeded = false;
     bool m_TimedOut = false;
+    // The attempt ended by the stall rule: what it received does not restore the retries.
+    bool m_Stalled = false;
     // The meeting point at the end of the stream counts each stream once per start.
     bool m_ArrivedAtEnd = false;
     std::string m_LastModified;

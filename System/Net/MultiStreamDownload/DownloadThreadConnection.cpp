@@ -37,7 +37,7 @@ void CDownloadThread::SetTimeouts(HINTERNET handle, const char* what)
     for (DWORD option :
          {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT})
     {
-        DWORD value = m_ReceiveTimeoutMs;
+        DWORD value = m_Limits.receiveTimeoutMs;
         if (!::InternetSetOptionW(handle, option, &value, sizeof(value)))
             ThrowNetwork(__LINE__,
                          std::string("InternetSetOption failed on the ") + what + " handle.  URL=" + m_Url,

@@ -29,9 +29,9 @@ constexpr DWORD kForceCloseMs = 1000;
 
 CHTTPDownload::CHTTPDownload(const std::wstring& userAgent, const std::wstring& url,
                              const std::wstring& targetPath, DownloadCallback callback, void* context,
-                             std::int32_t retryCount, DWORD receiveTimeoutMs)
+                             std::int32_t retryCount, const DownloadLimits& limits)
     : m_RetryCount(retryCount), m_Callback(callback), m_Context(context), m_UserAgent(WideToAnsi(userAgent)),
-      m_Url(WideToAnsi(url)), m_Target(targetPath), m_ReceiveTimeoutMs(receiveTimeoutMs)
+      m_Url(WideToAnsi(url)), m_Target(targetPath), m_Limits(limits)
 {
     if (System::FileExists(m_Target))
     {
@@ -188,9 +188,8 @@ void CHTTPDownload::AddStreamLocked(std::uint32_t index, std::uint32_t first, st
     slot->index = index;
     slot->firstByte = first;
     // The thread starts at once; its calls back wait for the state lock until its slot exists.
-    slot->thread =
-        MakeRef<CDownloadThread>(m_UserAgent, m_Url, m_Target, first, last, *this, m_DownloadSize, index,
-                                 m_StreamCount, m_RetryCount, m_ReceiveTimeoutMs, m_Generation);
+    slot->thread = MakeRef<CDownloadThread>(m_UserAgent, m_Url, m_Target, first, last, *this, m_DownloadSize,
+                                            index, m_StreamCount, m_RetryCount, m_Limits, m_Generation);
     m_Streams.push_back(slot);
 }
 

@@ -39,6 +39,21 @@ struct DownloadStatus
 
 using DownloadCallback = void (*)(const DownloadStatus& status, void* context);
 
+// The limits every download keeps, so that no server can hold or fill the machine. The defaults are
+// the shipped ones; a test driver narrows them to see a limit act within seconds.
+struct DownloadLimits
+{
+    // How long one network read, send or connect may wait for the server before it fails.
+    DWORD receiveTimeoutMs = 10000;
+    // The largest file accepted: the size the update service announced, or 4 GiB (the engine's offsets
+    // are 32-bit). A longer file fails the download before a byte past the cap is written.
+    std::uint32_t maxSize = 0xFFFFFFFFu;
+    // A connection that delivers fewer than stallMinimumBytes in stallWindowMs has stalled: it fails
+    // like a read that timed out, and a stalled attempt does not earn its stream fresh retries.
+    DWORD stallWindowMs = 60000;
+    std::uint32_t stallMinimumBytes = 1024;
+};
+
 // Downloads one file over HTTP(S) into a target path T, split into byte ranges (streams, at most two)
 // fetched by download threads into T + ".cache". State files beside T (T.downloadstate, T.0, T.1) let a
 // later object for the same T resume where an interrupted one stopped. A watchdog thread carries out the
@@ -51,8 +66,6 @@ using DownloadCallback = void (*)(const DownloadStatus& status, void* context);
 class CHTTPDownload : public CReferenceCounted
 {
 public:
-    // How long one network read, send or connect may wait for the server before it fails.
-    static constexpr DWORD kDefaultReceiveTimeoutMs = 10000;
     static constexpr std::uint32_t kMaxStreams = 2;
     // The first request of a fresh download asks for bytes 0 to this - 1 (20 MiB + 1 byte): a file up to
     // that size comes in that one answer, and for a larger one the answer is bounded, so it is read to its
@@ -65,7 +78,7 @@ public:
 
     CHTTPDownload(const std::wstring& userAgent, const std::wstring& url, const std::wstring& targetPath,
                   DownloadCallback callback, void* context, std::int32_t retryCount,
-                  DWORD receiveTimeoutMs = kDefaultReceiveTimeoutMs);
+                  const DownloadLimits& limits = DownloadLimits());
     ~CHTTPDownload() override;
 
     DownloadStatus GetStatus();
@@ -150,7 +163,7 @@ private:
     std::uint32_t m_BytesDone = 0;
     std::atomic<DWORD> m_CallbackThreadId{0};
     std::uint32_t m_StreamsAtEnd = 0;
-    DWORD m_ReceiveTimeoutMs;
+    DownloadLimits m_Limits;
     // Counts the starts; streams carry the one that made them.
     std::uint32_t m_Generation = 0;
     bool m_Finalizing = false;

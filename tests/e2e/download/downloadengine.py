@@ -36,7 +36,7 @@ class DriverResult:
 
 
 def driver_arguments(url=None, target=None, *, batch=None, parallel=None, retries=None, timeout_ms=2000,
-                     deadline_ms=60000, progress=False, stop_after_ms=None):
+                     deadline_ms=60000, progress=False, stop_after_ms=None, max_size=None, stall_window_ms=None):
     args = ["wine", str(DRIVER)]
     if url is not None:
         args += ["--url", url, "--target", windows_path(target)]
@@ -54,6 +54,10 @@ def driver_arguments(url=None, target=None, *, batch=None, parallel=None, retrie
         args.append("--progress")
     if stop_after_ms is not None:
         args += ["--stop-after-ms", str(stop_after_ms)]
+    if max_size is not None:
+        args += ["--max-size", str(max_size)]
+    if stall_window_ms is not None:
+        args += ["--stall-window-ms", str(stall_window_ms)]
     return args
 
 

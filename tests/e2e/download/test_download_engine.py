@@ -191,6 +191,28 @@ def test_server_without_ranges_is_read_by_one_stream_and_no_body_is_drained(http
     assert sum(r.bytes_sent for r in records) == len(data) + (drop or 0)
 
 
+@pytest.mark.parametrize("fault", [None, F.ignore_range() + F.no_content_length()], ids=["size-named", "no-size"])
+def test_file_longer_than_the_announced_size_fails_the_download(http_server, folder, fault):
+    server = http_server({"/" + NAME: source(300_000)}, faults=fault)
+    result = run_driver(server.url("/" + NAME), folder / NAME, max_size=200_000)
+    assert_failed_cleanly(folder, result, "announced size of 200000 bytes")
+    assert len(server.log) == 1  # no retry can make the file shorter
+
+
+@pytest.mark.parametrize("trickles, retries, finished", [(1, 5, True), (2, 1, False)], ids=["once", "always"])
+def test_trickling_connection_counts_as_stalled(http_server, folder, trickles, retries, finished):
+    data = source(300_000)
+    server = http_server({"/" + NAME: data}, faults=[F.throttle(100)] * trickles)
+    result = run_driver(server.url("/" + NAME), folder / NAME, stall_window_ms=2000, retries=retries)
+    if finished:
+        assert_downloaded(folder, data, result)
+    else:
+        # What a stalled attempt received does not restore the retries: the download ends.
+        assert_failed_cleanly(folder, result, "The connection stalled")
+    assert len(server.log) == 2
+    assert result.elapsed_s < 20
+
+
 def test_two_streams_split_the_file_and_meet_at_the_end(make_server, folder):
     data = source(1_000_001)
     (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
