@@ -84,7 +84,7 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
     Url url;
     try
     {
-        url = Url::Parse(m_Url);
+        url = Url::Parse(m_Url, false);
     }
     catch (const CException&)
     {

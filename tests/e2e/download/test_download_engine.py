@@ -64,6 +64,13 @@ def test_first_request_is_bounded_and_no_byte_is_fetched_twice(make_server, fold
     assert sum(r.bytes_sent for r in records) == size
 
 
+def test_path_with_a_doubled_slash_is_asked_for_as_given(http_server, folder):
+    data = source(1000)
+    server = http_server({"/dir//" + NAME: data})
+    assert_downloaded(folder, data, run_driver(server.url("/dir//" + NAME), folder / NAME, retries=0))
+    assert [r.path for r in server.log.records()] == ["/dir//" + NAME]
+
+
 @pytest.mark.parametrize("size", [0, 1, 65535, 65536, 65537, 131071, 131073, 1_000_001])
 def test_file_sizes_around_block_edges(http_server, folder, size):
     data = source(size, seed=size)
