@@ -150,7 +150,8 @@ std::wstring DownloadSingleStream(const std::wstring& product, const std::string
     while (!request.IsComplete())
         progress.Report(request.GetProgressPercent());
     progress.Finish();
-    if (!request.Succeeded())
+    // A body cut short is a wrong file like any other: the size and hash checks decide on it.
+    if (!request.Succeeded() && !request.EndedShortOnly())
         throw System::CExitCodeException(FailureGetEXEDownloadIsOk);
     return target.path;
 }

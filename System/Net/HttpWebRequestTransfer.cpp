@@ -521,9 +521,15 @@ void CHttpWebRequest::ReceiveBody(HINTERNET requestHandle, const Settings& setti
     }
     // A connection closed early ends the body without an error: only the count tells.
     if (knownLength && received < static_cast<std::uint64_t>(contentLength))
+    {
+        {
+            CCriticalSectionLock lock(m_Shared->m_FieldsLock);
+            m_EndedShort = true;
+        }
         Fail(DetailReadFailed, 0,
              "the connection closed after " + std::to_string(received) + " of " +
                  std::to_string(contentLength) + " bytes");
+    }
 }
 
 void CHttpWebRequest::FinishTransfer() noexcept
