@@ -25,6 +25,8 @@ constexpr std::uint32_t kBlocksPerStopCheck = 16;
 // A block that fills slowly is handed to the writer after this long, so that progress and the state file
 // keep up with a slow server.
 constexpr std::uint64_t kSlowBlockHandOverMs = 1000;
+// While WinInet waits for data, the stop signal and the stall rule are looked at this often.
+constexpr DWORD kAwaitSliceMs = 50;
 
 std::atomic<std::uint64_t> g_LastDataTick{0};
 
@@ -274,41 +276,75 @@ void CDownloadThread::RequestMultiStreamRestart(const std::string& message)
 
 bool CDownloadThread::FillBlock(unsigned char* buffer, DWORD size, DWORD& read, StallWindow& window)
 {
-    // A synchronous read waits until its buffer is full, so a trickling server would hold a whole-block
-    // read for ever and the stall rule could never look at the clock. The block is filled instead from
-    // what has arrived, a piece at a time (under Wine at most 8 KiB: WinInet's own buffer), and handed
-    // over early when the data comes slowly.
+    // A read that waited until its buffer is full would let a trickling server hold it for days, and the
+    // stall rule could never look at the clock. The answer is read asynchronously instead: a read takes
+    // what has arrived at once, and when nothing has, WinInet waits for it on a thread of its own while
+    // this one watches the clock and its stop signal. A block that fills slowly is handed over early.
     read = 0;
     const std::uint64_t started = ::GetTickCount64();
     while (read < size)
     {
-        // Waits (within the receive time-out) for at least one byte; none at all is the end of the answer.
-        DWORD available = 0;
-        if (!::InternetQueryDataAvailable(m_Request.Get(), &available, 0, 0))
-            return false;
+        INTERNET_BUFFERSA piece = {};
+        piece.dwStructSize = sizeof(piece);
+        piece.lpvBuffer = buffer + read;
+        piece.dwBufferLength = size - read;
         DWORD got = 0;
-        if (available != 0 &&
-            !::InternetReadFile(m_Request.Get(), buffer + read, std::min(available, size - read), &got))
-            return false;
-        read += got;
-        const std::uint64_t now = ::GetTickCount64();
-        window.bytes += got;
-        if (now - window.start >= m_Limits.stallWindowMs)
+        if (::InternetReadFileExA(m_Request.Get(), &piece, IRF_NO_WAIT,
+                                  reinterpret_cast<DWORD_PTR>(m_Async.Get())))
         {
-            if (window.bytes < m_Limits.stallMinimumBytes)
-            {
-                m_NetworkError = true;
-                m_Stalled = true;
-                throw CException(kSource, __LINE__, kDownloadBits,
-                                 "The connection stalled: " + std::to_string(window.bytes) + " bytes in " +
-                                     std::to_string(now - window.start) + " ms");
-            }
-            window = StallWindow{now, 0};
+            got = piece.dwBufferLength;
         }
+        else
+        {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_IO_PENDING)
+                return false;
+            if (!AwaitData(window))
+            {
+                read = 0; // stopped: nothing more is written
+                return true;
+            }
+            if (const DWORD failed = m_Async->error.load())
+            {
+                ::SetLastError(failed);
+                return false;
+            }
+            continue; // it has arrived in WinInet's buffer
+        }
+        read += got;
+        window.bytes += got;
+        const std::uint64_t now = ::GetTickCount64();
+        CheckStall(window, now);
         if (got == 0 || now - started >= kSlowBlockHandOverMs)
             break; // the end of the answer, or slow data: what came goes to disk now
     }
     return true;
+}
+
+bool CDownloadThread::AwaitData(StallWindow& window)
+{
+    while (::WaitForSingleObject(m_Async->done.GetHandle(), kAwaitSliceMs) != WAIT_OBJECT_0)
+    {
+        if (IsStopSignalled())
+            return false;
+        CheckStall(window, ::GetTickCount64());
+    }
+    return true;
+}
+
+void CDownloadThread::CheckStall(StallWindow& window, std::uint64_t now)
+{
+    if (now - window.start < m_Limits.stallWindowMs)
+        return;
+    if (window.bytes < m_Limits.stallMinimumBytes)
+    {
+        m_NetworkError = true;
+        m_Stalled = true;
+        throw CException(kSource, __LINE__, kDownloadBits,
+                         "The connection stalled: " + std::to_string(window.bytes) + " bytes in " +
+                             std::to_string(now - window.start) + " ms");
+    }
+    window = StallWindow{now, 0};
 }
 
 void CDownloadThread::DownloadBits(std::uint32_t offset)

@@ -22,11 +22,11 @@ class CWriteOutputThread;
 
 // Fetches one byte range (a stream) of the download with WinInet and hands the bytes to its write-output
 // thread. Network failures are retried with growing pauses, resuming from the stream's state file; a
-// server answer that shows the plan cannot work (range refused, file changed) asks the
-// watchdog for a restart of the whole download. Every connection carries receive, send and connect
-// time-outs, so a silent server ends a read with an error instead of blocking the thread for ever: that,
-// not closing handles from another thread (which does not unblock a read under Wine), is what bounds the
-// time a stop takes.
+// server answer that shows the plan cannot work (range refused, file changed) asks the watchdog for a
+// restart of the whole download. The send and the reads run asynchronously in WinInet and the thread
+// waits for them itself, so it sees its stop signal at once and can tell a trickle from a transfer.
+// Every connection also carries receive, send and connect time-outs, so a silent server ends WinInet's
+// own wait with an error.
 class CDownloadThread : public Win32::CThread
 {
 public:
@@ -71,8 +71,14 @@ private:
 
     void DownloadBits(std::uint32_t offset);
     // Reads up to size bytes of the answer into buffer without waiting for more than has arrived; false
-    // when a read failed (GetLastError says why). Throws when the connection stalled.
+    // when a read failed (GetLastError says why). Throws when the connection stalled. read 0: the end of
+    // the answer, or a stop.
     bool FillBlock(unsigned char* buffer, DWORD size, DWORD& read, StallWindow& window);
+    // Waits for data WinInet is fetching; false when a stop was signalled. Throws when the connection
+    // stalled meanwhile.
+    bool AwaitData(StallWindow& window);
+    // Throws when the window is over and held fewer bytes than the stall rule asks for.
+    void CheckStall(StallWindow& window, std::uint64_t now);
     bool ArriveAtEnd();
     // Where this stream's range ends (exclusive), once the size is known.
     std::uint64_t StreamEnd() const;
@@ -80,6 +86,26 @@ private:
     void CloseHandles();
     void RequestSingleStreamRestart(const std::string& message);
     void RequestMultiStreamRestart(const std::string& message);
+
+    // WinInet runs this attempt's handles asynchronously: an operation that would wait (the send, a
+    // read with nothing arrived) goes on on a WinInet thread and reports its end through the status
+    // callback into this state. Each handle holds a reference until WinInet reports it closing, so a late
+    // report never reaches freed memory.
+    struct AsyncState : public CReferenceCounted
+    {
+        Win32::CEvent done{false, false};
+        std::atomic<DWORD> result{0};
+        std::atomic<DWORD> error{0};
+    };
+    static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
+                                        DWORD length);
+    // The context a new handle reports with (a reference is taken for it); released again when the
+    // handle could not be made.
+    DWORD_PTR TakeContext();
+    // Waits for the operation WinInet finishes on its own thread. False when a stop was signalled (the
+    // operation goes on, but its report only reaches the state). error: the operation's error, 0 when
+    // it succeeded.
+    bool AwaitCompletion(DWORD& error);
 
     void SetTimeouts(HINTERNET handle, const char* what);
     std::string QueryHeaders(DWORD infoLevel);
@@ -109,6 +135,7 @@ private:
     CInternetHandle m_Internet;
     CInternetHandle m_Connection;
     CInternetHandle m_Request;
+    CRefPtr<AsyncState> m_Async;
     // Set when ForceClose closed the internet handle: WinInet then closed its children too, and their
     // handle values may already name someone else's handles, so this thread must not touch them again.
     bool m_ForceClosed = false;

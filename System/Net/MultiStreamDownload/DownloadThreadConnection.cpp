@@ -18,6 +18,7 @@ constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\DownloadThread
 constexpr char kEstablish[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::EstablishConnection";
 constexpr DWORD kHeaderBufferSize = 65536;
 constexpr DWORD kFieldBufferSize = 1040;
+constexpr DWORD kAsyncWaitSliceMs = 50;
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
 
@@ -28,6 +29,52 @@ void CDownloadThread::ThrowNetwork(int line, const std::string& message, DWORD e
     m_NetworkError = true;
     ::SetLastError(error);
     throw CException(kSource, line, kEstablish, message);
+}
+
+void CALLBACK CDownloadThread::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* information,
+                                              DWORD length)
+{
+    auto* state = reinterpret_cast<AsyncState*>(context);
+    if (state == nullptr)
+        return;
+    if (status == INTERNET_STATUS_REQUEST_COMPLETE && information != nullptr &&
+        length >= sizeof(INTERNET_ASYNC_RESULT))
+    {
+        const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(information);
+        state->result.store(static_cast<DWORD>(result->dwResult));
+        state->error.store(
+            result->dwResult ? 0 : (result->dwError != 0 ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR));
+        try
+        {
+            state->done.Set();
+        }
+        catch (...)
+        {
+            // The waiting thread still sees its stop or its time-out.
+        }
+    }
+    else if (status == INTERNET_STATUS_HANDLE_CLOSING)
+    {
+        state->Release(); // the reference this handle held
+    }
+}
+
+DWORD_PTR CDownloadThread::TakeContext()
+{
+    m_Async->AddRef();
+    return reinterpret_cast<DWORD_PTR>(m_Async.Get());
+}
+
+bool CDownloadThread::AwaitCompletion(DWORD& error)
+{
+    // In slices, so that a stop is seen at once; WinInet's own time-outs end the operation itself.
+    while (::WaitForSingleObject(m_Async->done.GetHandle(), kAsyncWaitSliceMs) != WAIT_OBJECT_0)
+    {
+        if (IsStopSignalled())
+            return false;
+    }
+    error = m_Async->error.load();
+    return true;
 }
 
 void CDownloadThread::SetTimeouts(HINTERNET handle, const char* what)
@@ -75,9 +122,14 @@ bool CDownloadThread::QueryHeader(DWORD infoLevel, std::string& value)
 
 void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& answer)
 {
-    m_Internet.Reset(::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    m_Async = MakeRef<AsyncState>();
+    m_Internet.Reset(::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                     INTERNET_FLAG_ASYNC));
     if (!m_Internet)
         ThrowNetwork(__LINE__, "InternetOpen failed.", ::GetLastError());
+    // Before any child handle: children take the callback over from their parent when they are made.
+    if (::InternetSetStatusCallbackA(m_Internet.Get(), &StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
+        ThrowNetwork(__LINE__, "InternetSetStatusCallback failed.", ::GetLastError());
     if (IsStopSignalled())
         return;
 
@@ -96,23 +148,30 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
         throw CException(kSource, __LINE__, kEstablish,
                          "The URL cannot be used for a download.  URL=" + m_Url);
     }
+    const DWORD_PTR connectionContext = TakeContext();
     m_Connection.Reset(::InternetConnectW(m_Internet.Get(), AnsiToWide(url.host).c_str(),
                                           static_cast<INTERNET_PORT>(url.port), L"", nullptr,
-                                          INTERNET_SERVICE_HTTP, 0, 0));
+                                          INTERNET_SERVICE_HTTP, 0, connectionContext));
     if (!m_Connection)
-        ThrowNetwork(__LINE__, "InternetConnect failed.  URL=" + m_Url, ::GetLastError());
+    {
+        const DWORD error = ::GetLastError();
+        m_Async->Release();
+        ThrowNetwork(__LINE__, "InternetConnect failed.  URL=" + m_Url, error);
+    }
     SetTimeouts(m_Connection.Get(), "connection");
     if (IsStopSignalled())
         return;
 
     const std::wstring objectName = AnsiToWide(url.GetObjectName());
     const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-    m_Request.Reset(
-        ::HttpOpenRequestW(m_Connection.Get(), L"GET", objectName.c_str(), L"HTTP/1.1", nullptr, acceptTypes,
-                           kRequestFlags | (url.scheme == "https" ? INTERNET_FLAG_SECURE : 0), 0));
+    const DWORD_PTR requestContext = TakeContext();
+    m_Request.Reset(::HttpOpenRequestW(
+        m_Connection.Get(), L"GET", objectName.c_str(), L"HTTP/1.1", nullptr, acceptTypes,
+        kRequestFlags | (url.scheme == "https" ? INTERNET_FLAG_SECURE : 0), requestContext));
     if (!m_Request)
     {
         const DWORD error = ::GetLastError();
+        m_Async->Release();
         m_NetworkError = true;
         ::SetLastError(error);
         throw CException(kSource, __LINE__, kEstablish,
@@ -138,9 +197,15 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
         ThrowNetwork(__LINE__, "HttpAddRequestHeadersA failed.  URL=" + m_Url + "\r\nHeader=" + headers,
                      ::GetLastError());
 
+    DWORD error = 0;
     if (!::HttpSendRequestA(m_Request.Get(), nullptr, 0, nullptr, 0))
     {
-        const DWORD error = ::GetLastError();
+        error = ::GetLastError();
+        if (error == ERROR_IO_PENDING && !AwaitCompletion(error))
+            return; // stopped
+    }
+    if (error != 0)
+    {
         if (error == ERROR_INTERNET_TIMEOUT)
         {
             m_TimedOut = true;
