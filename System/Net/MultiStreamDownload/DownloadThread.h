@@ -94,8 +94,7 @@ private:
     struct AsyncState : public CReferenceCounted
     {
         Win32::CEvent done{false, false};
-        std::atomic<DWORD> result{0};
-        std::atomic<DWORD> error{0};
+        std::atomic<DWORD> error{0}; // of the last operation that ended, 0 when it succeeded
     };
     static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
                                         DWORD length);

@@ -41,7 +41,6 @@ void CALLBACK CDownloadThread::StatusCallback(HINTERNET, DWORD_PTR context, DWOR
         length >= sizeof(INTERNET_ASYNC_RESULT))
     {
         const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(information);
-        state->result.store(static_cast<DWORD>(result->dwResult));
         state->error.store(
             result->dwResult ? 0 : (result->dwError != 0 ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR));
         try
