@@ -11,6 +11,7 @@
 #include "Updater/RunContext.h"
 #include "Updater/RunOutcome.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -23,6 +24,13 @@ namespace
 const wchar_t kInstallStatusKey[] = L"HKLM\\Software\\Orvane\\InstallerStatus";
 const wchar_t kUserAgent[] = L"Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93; CDA 6.0)";
 constexpr DWORD kPollMs = 50;
+// The cap without an announced size.
+constexpr std::uint64_t kMaxUnannouncedSize = std::uint64_t{1} << 32;
+
+std::uint64_t SizeCap(std::int64_t announcedSize)
+{
+    return announcedSize > 0 ? static_cast<std::uint64_t>(announcedSize) : kMaxUnannouncedSize;
+}
 
 // Mirrors a download's progress into the window and, when asked for and the value already exists, into
 // the install-status key's "Download" value.
@@ -88,15 +96,18 @@ unsigned DownloadProgressPosition(float percent)
 }
 
 MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::string& address,
-                                      bool emitDownloadProgress)
+                                      bool emitDownloadProgress, std::int64_t announcedSize)
 {
     const DownloadTarget target = PrepareDownloadTarget(product, address);
     MultiStreamResult result;
     try
     {
         using System::Net::MultiStreamDownload::CHTTPDownload;
+        System::Net::MultiStreamDownload::DownloadLimits limits;
+        limits.maxSize =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(SizeCap(announcedSize), limits.maxSize));
         System::CRefPtr<CHTTPDownload> download(
-            new CHTTPDownload(kUserAgent, OV::AnsiToWide(address), target.path, nullptr, nullptr, 5));
+            new CHTTPDownload(kUserAgent, OV::AnsiToWide(address), target.path, nullptr, nullptr, 5, limits));
         CDownloadProgressReporter progress(emitDownloadProgress);
         System::Net::MultiStreamDownload::DownloadStatus status = download->GetStatus();
         while (!status.finished && !status.failed)
@@ -128,17 +139,19 @@ MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::st
 }
 
 std::wstring DownloadSingleStream(const std::wstring& product, const std::string& address,
-                                  bool emitDownloadProgress)
+                                  bool emitDownloadProgress, std::int64_t announcedSize)
 {
     const DownloadTarget target = PrepareDownloadTarget(product, address);
     System::Net::CHttpWebRequest request(address, target.path, 0);
     request.SetOutputFile(target.path);
+    request.SetMaxLength(SizeCap(announcedSize));
     request.Start();
     CDownloadProgressReporter progress(emitDownloadProgress);
     while (!request.IsComplete())
         progress.Report(request.GetProgressPercent());
     progress.Finish();
-    if (!request.Succeeded())
+    // A body cut short is a wrong file like any other: the size and hash checks decide on it.
+    if (!request.Succeeded() && !request.EndedShortOnly())
         throw System::CExitCodeException(FailureGetEXEDownloadIsOk);
     return target.path;
 }

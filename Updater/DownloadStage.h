@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace OV::Updater
@@ -11,15 +12,18 @@ struct MultiStreamResult
     std::wstring path;
 };
 
+// Both attempts accept no file longer than the size the update service announced (announcedSize > 0), or
+// than 4 GiB without one: a longer body fails the attempt before a byte past the cap is written.
+
 // Attempt 0: the multi-stream engine. Any failure of the engine gives finished = false (an exception of
 // the engine is reported first); failures to prepare the target pass to the caller.
 MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::string& address,
-                                      bool emitDownloadProgress);
+                                      bool emitDownloadProgress, std::int64_t announcedSize);
 
 // Attempt 1: one plain web request. Returns the file's path; fails with CExitCodeException 0x403 when
 // the request does not succeed.
 std::wstring DownloadSingleStream(const std::wstring& product, const std::string& address,
-                                  bool emitDownloadProgress);
+                                  bool emitDownloadProgress, std::int64_t announcedSize);
 
 // The progress window position for a download progress in percent: 20 to 50.
 unsigned DownloadProgressPosition(float percent);

@@ -159,14 +159,15 @@ Trust::CHeldFile DownloadAndVerify(const RunOptions& options, const InstallerOff
         if (attempt == 0)
         {
             const MultiStreamResult result =
-                DownloadMultiStream(options.product, offer.address, options.emitDownloadProgress);
+                DownloadMultiStream(options.product, offer.address, options.emitDownloadProgress, offer.size);
             if (!result.finished)
                 continue;
             path = result.path;
         }
         else
         {
-            path = DownloadSingleStream(options.product, offer.address, options.emitDownloadProgress);
+            path = DownloadSingleStream(options.product, offer.address, options.emitDownloadProgress,
+                                        offer.size);
         }
         PostProgressPosition(50);
         window.SetStatusText(strings.LoadString(kApplying));

@@ -184,6 +184,7 @@ void CHttpWebRequest::ResetForTransfer()
     m_CancelRequested = false;
     m_Cancelled = false;
     m_Failed = false;
+    m_EndedShort = false;
     m_GotResponse = false;
     m_StatusCode = -1;
     m_ContentLength = 0;
@@ -351,6 +352,13 @@ bool CHttpWebRequest::Succeeded() const
 {
     CCriticalSectionLock lock(m_Shared->m_FieldsLock);
     return ProgressLocked() >= 100.0f && !m_Failed && m_StatusCode >= 200 && m_StatusCode <= 299;
+}
+
+bool CHttpWebRequest::EndedShortOnly() const
+{
+    CCriticalSectionLock lock(m_Shared->m_FieldsLock);
+    return m_Complete && m_EndedShort && m_FailureDetail == DetailReadFailed && !m_Cancelled &&
+           m_StatusCode >= 200 && m_StatusCode <= 299;
 }
 
 std::string CHttpWebRequest::GetHeader(const std::string& name) const

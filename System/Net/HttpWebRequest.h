@@ -104,6 +104,9 @@ public:
     // 0 before any status, 1 to 99 while the body arrives, 100 once complete.
     float GetProgressPercent() const;
     bool Succeeded() const;
+    // Complete with a 2xx status, and failed only because the body ended before its announced length:
+    // a caller that checks what it got (a download with its size and hash) may take it as it is.
+    bool EndedShortOnly() const;
     // Ends a running transfer with detail 2; returns once its worker has ended.
     void Abort();
 
@@ -184,6 +187,7 @@ private:
     bool m_Cancelled = false;
     std::int32_t m_StatusCode = -1;
     bool m_Failed = false;
+    bool m_EndedShort = false; // the body ended before its announced length
     CStopwatch m_TotalTimer;
     std::uint32_t m_State = StateCreated;
     std::uint32_t m_FailureDetail = DetailNone;

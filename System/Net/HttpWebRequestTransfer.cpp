@@ -27,12 +27,14 @@ constexpr DWORD kResponseInfoSize = 1024;
 constexpr DWORD kMaxCertificateTextSize = 65536;
 constexpr std::size_t kFileBufferSize = 1 << 20;
 constexpr std::uint64_t kStatusIntervalMs = 50;
-constexpr DWORD kShortReadPauseMs = 100;
 // How much longer than the stall limit WinInet's own time-outs are: a caller waiting in
 // GetResponseStream notices the stall first and aborts (detail 2); the time-out then ends the call.
 constexpr std::uint64_t kTimeoutMarginMs = 1000;
 // Used when the request has no stall limit, so that a silent server still ends the transfer.
 constexpr DWORD kTimeoutWithoutStallLimitMs = 5 * 60 * 1000;
+// A body that delivers fewer bytes than this in this time has stalled, however steadily it trickles.
+constexpr std::uint64_t kStallWindowMs = 60 * 1000;
+constexpr std::uint64_t kStallMinimumBytes = 1024;
 
 struct CFileTraits
 {
@@ -120,6 +122,18 @@ void ReadCertificate(HINTERNET request, std::string& text, std::string& subject,
                                   CLocalMemory(info.lpszEncryptionAlgName)};
     subject = TextOrEmpty(info.lpszSubjectInfo);
     issuer = TextOrEmpty(info.lpszIssuerInfo);
+}
+
+// Reads up to size bytes without waiting for more than has arrived: a synchronous read waits until its
+// buffer is full, so a trickling server would hold it and the stall rule could never look at the clock.
+// Waits (within the receive time-out) only for the first byte; read 0 is the end of the body.
+BOOL ReadArrived(HINTERNET request, char* buffer, DWORD size, DWORD& read)
+{
+    read = 0;
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(request, &available, 0, 0))
+        return FALSE;
+    return available == 0 || ::InternetReadFile(request, buffer, std::min(available, size), &read);
 }
 
 } // namespace
@@ -415,6 +429,8 @@ void CHttpWebRequest::ReceiveBody(HINTERNET requestHandle, const Settings& setti
     }
 
     std::uint64_t received = 0;
+    std::uint64_t windowStart = ::GetTickCount64();
+    std::uint64_t windowBytes = 0;
     CStopwatch sinceStatus;
     sinceStatus.Start();
     for (;;)
@@ -435,7 +451,7 @@ void CHttpWebRequest::ReceiveBody(HINTERNET requestHandle, const Settings& setti
         }
         m_Shared->m_Reading = true;
         DWORD read = 0;
-        const BOOL ok = ::InternetReadFile(requestHandle, buffer.data(), chunk, &read);
+        const BOOL ok = ReadArrived(requestHandle, buffer.data(), chunk, read);
         const DWORD readError = ok ? 0 : ::GetLastError();
         m_Shared->m_Reading = false;
         received += read;
@@ -458,6 +474,17 @@ void CHttpWebRequest::ReceiveBody(HINTERNET requestHandle, const Settings& setti
         if (received > settings.maxLength)
             return Fail(DetailTooLong, 0,
                         "the body exceeds the limit of " + std::to_string(settings.maxLength));
+        windowBytes += read;
+        const std::uint64_t now = ::GetTickCount64();
+        if (read != 0 && now - windowStart >= kStallWindowMs)
+        {
+            if (windowBytes < kStallMinimumBytes)
+                return Fail(DetailReadFailed, 0,
+                            "the connection stalled: " + std::to_string(windowBytes) + " bytes in " +
+                                std::to_string(now - windowStart) + " ms");
+            windowStart = now;
+            windowBytes = 0;
+        }
         if (read > 0)
         {
             if (file)
@@ -482,10 +509,9 @@ void CHttpWebRequest::ReceiveBody(HINTERNET requestHandle, const Settings& setti
             sinceStatus.Reset();
             sinceStatus.Start();
         }
+        // A short read needs no pause before the next: that one waits for data by itself.
         if (read == 0)
             break;
-        if (read < chunk)
-            ::Sleep(kShortReadPauseMs);
     }
     if (file && std::fflush(file.Get()) != 0)
     {
@@ -495,9 +521,15 @@ void CHttpWebRequest::ReceiveBody(HINTERNET requestHandle, const Settings& setti
     }
     // A connection closed early ends the body without an error: only the count tells.
     if (knownLength && received < static_cast<std::uint64_t>(contentLength))
+    {
+        {
+            CCriticalSectionLock lock(m_Shared->m_FieldsLock);
+            m_EndedShort = true;
+        }
         Fail(DetailReadFailed, 0,
              "the connection closed after " + std::to_string(received) + " of " +
                  std::to_string(contentLength) + " bytes");
+    }
 }
 
 void CHttpWebRequest::FinishTransfer() noexcept

@@ -73,7 +73,7 @@ std::string CollapseSlashes(const std::string& path)
 
 } // namespace
 
-Url Url::Parse(const std::string& text)
+Url Url::Parse(const std::string& text, bool collapseSlashes)
 {
     Url url;
     std::string rest = text;
@@ -116,7 +116,9 @@ Url Url::Parse(const std::string& text)
     url.portText = std::to_string(url.port);
 
     const std::size_t pathEnd = remainder.find_first_of("?#");
-    url.path = CollapseSlashes(remainder.substr(0, pathEnd));
+    url.path = remainder.substr(0, pathEnd);
+    if (collapseSlashes)
+        url.path = CollapseSlashes(url.path);
     if (url.path.empty())
         url.path = "/";
     if (pathEnd != std::string::npos)

@@ -31,6 +31,10 @@ def fault_plan(rng: random.Random, size: int):
         "re-stamped mid-way": lambda: [F.drop(rng.randrange(size)), F.change_content(lambda old: old)],
         "throttle": lambda: [F.throttle(rng.choice([64_000, 200_000, 1_000_000]))],
         "hang-up": lambda: [F.hangup()],
+        # Every answer of the run, the plain request's included: one stream, at most one more request.
+        "server ignores ranges": lambda: [F.no_ranges()] * 12,
+        # Below 1 KiB a minute: the connection counts as stalled after 60 s and the next one carries on.
+        "trickle": lambda: [F.throttle(rng.choice([2, 10]))],
     }
     names = [rng.choice(sorted(kinds)) for _ in range(rng.randint(1, 4))]
     plan, sequence = [], []

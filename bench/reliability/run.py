@@ -6,8 +6,8 @@ Usage: bench/reliability/run.py faults|kills|updater-kills|inputs|trust|analytic
 
   faults  whole updater runs while the installer's file server follows a random fault plan (drops at
           random offsets, 5xx bursts, stalls, wrong Content-Range, 416, 200 instead of 206, the file
-          changed mid-way, throttling, hang-ups): handed off hash-correct / documented exit / hung,
-          wrong file, crash (the last three must be 0)
+          changed mid-way, throttling, hang-ups, a server that ignores ranges, a trickle): handed off
+          hash-correct / documented exit / hung, wrong file, crash (the last three must be 0)
   kills   the download engine alone (tools/DownloadDriver) killed at a random moment, then resumed by
           a new process on the same target: hash-correct, bytes re-fetched per stream
   inputs  generated hostile inputs (service answers, addresses and file names, command lines,

@@ -103,15 +103,20 @@ def test_old_target_that_cannot_be_deleted_ends_with_1025(updater):
     assert run.file_requests == []
 
 
-def test_both_downloads_failing_end_with_1027(updater):
+@pytest.mark.parametrize("fault, exit_code, results", [
+    (lambda size: F.error(404), 1027, ["FailureGetEXEDownloadIsOk"]),  # no check ran: nothing was downloaded
+    # A body shorter than its Content-Length is a wrong file like any other: the checks decide.
+    (lambda size: F.drop(size // 2), 260, ["PatchSize", "FailureMainIsFileOrvaneSigned"]),
+], ids=["failed", "cut-short"])
+def test_plain_request_after_a_failed_engine(updater, fault, exit_code, results):
     installer = updater.host("/dl/setup.exe", updater.signed_installer())
     updater.offer(installer)
     make_stream_state_unwritable(updater)
-    updater.files.set_faults(by_attempt(None, F.error(404)))
+    updater.files.set_faults(by_attempt(None, fault(installer.size)))
     run = updater.run()
-    assert run.exit_code == 1027, run.describe()
+    assert run.exit_code == exit_code, run.describe()
     assert run.events == ["UpdateNo"]
-    assert run.results == ["FailureGetEXEDownloadIsOk"]  # no check ran: nothing was downloaded
+    assert run.results == results, run.describe()
     assert attempts(run) == ["multi", "single"]
 
 

@@ -185,20 +185,33 @@ TEST(WriteOutputThread, StateFileThatCannotBeOpenedFailsTheFirstBuffer)
     EXPECT_EQ(0u, thrown->GetInner()->GetInner()->GetMessageText().find(L"File open failed;  " + target));
 }
 
-TEST(WriteOutputThread, WriterThatEndedWhileABlockWaitsFailsTheProducerWithinItsWait)
+TEST(WriteOutputThread, WriterThatEndedWhileABlockWaitsFailsTheProducerWithinItsWaitWithItsCause)
 {
-    CTemporaryFolder folder;
-    const std::wstring target = folder.File(L"setup.exe");
-    auto writer = MakeRef<CWriteOutputThread>(target, 0u, 0u, 2u, kBlock, 2 * kBlock, 0u, 1u, "UNKNOWN");
-    writer->Stop(INFINITE); // ends without a failure of its own
-    std::memset(writer->GetBuffer(1), 'a', kBlock);
-    writer->QueueBuffer(1, kBlock);
-    const auto start = std::chrono::steady_clock::now();
-    const auto thrown = OV::Tests::CatchException([&] { writer->GetBuffer(1); });
-    const auto waited =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-            .count();
-    ASSERT_TRUE(thrown.has_value());
-    EXPECT_EQ(L"WriteOutputThread has exited unexpectedly", thrown->GetMessageText());
-    EXPECT_LT(waited, 2000);
+    // A writer that ended by itself, and one that failed (as on a full disk) and ended.
+    for (const bool failed : {false, true})
+    {
+        CTemporaryFolder folder;
+        const std::wstring target = folder.File(L"setup.exe");
+        auto writer = MakeRef<CWriteOutputThread>(target, 0u, 0u, 2u, kBlock, 2 * kBlock, 0u, 1u, "UNKNOWN");
+        writer->Stop(INFINITE);
+        std::memset(writer->GetBuffer(1), 'a', kBlock);
+        writer->QueueBuffer(1, kBlock);
+        if (failed)
+            writer->SetException(MakeRef<OV::System::CException>("Ov\\Test", 1, "Test", "disk full"));
+        const auto start = std::chrono::steady_clock::now();
+        const auto thrown = OV::Tests::CatchException([&] { writer->WaitForBuffer(1); });
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+        ASSERT_TRUE(thrown.has_value());
+        EXPECT_LT(waited, 2000);
+        if (!failed)
+        {
+            EXPECT_EQ(L"WriteOutputThread has exited unexpectedly", thrown->GetMessageText());
+            continue;
+        }
+        EXPECT_EQ(L"WriteFileThread Failed.", thrown->GetMessageText());
+        ASSERT_NE(nullptr, thrown->GetInner());
+        EXPECT_EQ(L"disk full", thrown->GetInner()->GetMessageText());
+    }
 }

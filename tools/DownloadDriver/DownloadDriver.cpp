@@ -4,7 +4,9 @@
 //   DownloadDriver.exe --url URL --target PATH [options]
 //   DownloadDriver.exe --batch LIST [--parallel N] [options]     LIST: UTF-8 lines "URL<TAB>TARGET"
 //
-// Options: --retries N (default 5), --timeout-ms N (receive time-out of the streams),
+// Options: --retries N (default 5), --timeout-ms N (receive time-out of the streams), --max-size N (the
+//          announced size: the largest file accepted), --stall-window-ms N (a connection that delivers less
+//          than 1 KiB in N ms has stalled; the shipped run uses 60 s),
 //          --deadline-ms N (give up waiting after N ms: prints "hung", exit code 4), --progress,
 //          --stop-after-ms N (release the downloads after N ms, as an owner that gives up does, and print
 //          "stopped <i> <ms the release took>"; the state files stay for a resume).
@@ -34,6 +36,7 @@
 using OV::System::CException;
 using OV::System::CRefPtr;
 using OV::System::Net::MultiStreamDownload::CHTTPDownload;
+using OV::System::Net::MultiStreamDownload::DownloadLimits;
 using OV::System::Net::MultiStreamDownload::DownloadStatus;
 
 namespace
@@ -72,7 +75,7 @@ struct Options
 {
     std::vector<Job> jobs;
     int retries = 5;
-    DWORD timeoutMs = CHTTPDownload::kDefaultReceiveTimeoutMs;
+    DownloadLimits limits;
     ULONGLONG deadlineMs = 0;
     size_t parallel = 1;
     bool progress = false;
@@ -154,7 +157,11 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options)
         else if (name == L"--retries")
             options.retries = std::wcstol(value.c_str(), nullptr, 10);
         else if (name == L"--timeout-ms")
-            options.timeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
+            options.limits.receiveTimeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
+        else if (name == L"--max-size")
+            options.limits.maxSize = std::wcstoul(value.c_str(), nullptr, 10);
+        else if (name == L"--stall-window-ms")
+            options.limits.stallWindowMs = std::wcstoul(value.c_str(), nullptr, 10);
         else if (name == L"--deadline-ms")
             options.deadlineMs = std::wcstoull(value.c_str(), nullptr, 10);
         else if (name == L"--parallel")
@@ -211,7 +218,7 @@ int wmain(int argc, wchar_t** argv)
     if (!ParseArguments(argc, argv, options))
     {
         PrintLine("usage: DownloadDriver --url URL --target PATH | --batch LIST [--parallel N] [--retries N] "
-                  "[--timeout-ms N] [--deadline-ms N] [--progress]");
+                  "[--timeout-ms N] [--max-size N] [--stall-window-ms N] [--deadline-ms N] [--progress]");
         return 2;
     }
 
@@ -230,7 +237,7 @@ int wmain(int argc, wchar_t** argv)
             {
                 job.download = CRefPtr<CHTTPDownload>(new CHTTPDownload(kUserAgent, job.url, job.target,
                                                                         &CountCallback, job.callbacks.get(),
-                                                                        options.retries, options.timeoutMs));
+                                                                        options.retries, options.limits));
             }
             catch (const CException& e)
             {

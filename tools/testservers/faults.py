@@ -32,6 +32,7 @@ class Fault:
     status: Optional[int] = None  # answer this status (with `body`) instead
     body: Optional[bytes] = None  # body sent with `status`
     ignore_range: bool = False  # 200 with the whole body where 206 was due
+    no_ranges: bool = False  # answer as a server without ranges: 200 and Accept-Ranges: none
     content_range: Optional[str] = None  # this Content-Range text instead of the true one
     content_range_shift: int = 0  # or the true one with first and last byte moved by this
     content_range_total: Optional[int] = None  # or the true one with this total size
@@ -126,6 +127,11 @@ def error(status: int = 503, body: Optional[bytes] = None) -> Fault:
 def ignore_range() -> Fault:
     """Answer 200 with the whole body although a range was asked."""
     return Fault(ignore_range=True)
+
+
+def no_ranges() -> Fault:
+    """Answer as a server that does not serve ranges: 200 with the whole body and Accept-Ranges: none."""
+    return Fault(ignore_range=True, no_ranges=True)
 
 
 def wrong_content_range(text: Optional[str] = None, *, shift: int = 0,

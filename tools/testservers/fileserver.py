@@ -157,9 +157,10 @@ class FileServer(LoopbackServer):
             return
         body, last_modified = found
         size = body.size
-        headers = [("Last-Modified", last_modified), ("Accept-Ranges", "bytes" if self.ranges else "none")]
+        ranges = self.ranges and not fault.no_ranges
+        headers = [("Last-Modified", last_modified), ("Accept-Ranges", "bytes" if ranges else "none")]
         status, first, last = 200, 0, size - 1
-        if self.ranges and record.range is not None and not fault.ignore_range:
+        if ranges and record.range is not None and not fault.ignore_range:
             asked = parse_range(record.range, size)
             if asked == UNSATISFIABLE:
                 headers.append(("Content-Range", f"bytes */{size}"))

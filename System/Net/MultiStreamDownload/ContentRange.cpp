@@ -62,6 +62,20 @@ bool ContentRange::Parse(const std::string& text, ContentRange& range)
            (!range.hasTotal || range.last < range.total);
 }
 
+bool IsEmptyFileRange(const std::string& text)
+{
+    std::size_t at = 0;
+    SkipBlanks(text, at);
+    if (text.compare(at, 8, "bytes */") != 0)
+        return false;
+    at += 8;
+    std::uint64_t total = 0;
+    if (!ReadNumber(text, at, total) || total != 0)
+        return false;
+    SkipBlanks(text, at);
+    return at == text.size();
+}
+
 bool ParseHeaderNumber(const std::string& text, std::uint32_t& value)
 {
     std::size_t at = 0;

@@ -18,6 +18,9 @@ struct ContentRange
     static bool Parse(const std::string& text, ContentRange& range);
 };
 
+// The Content-Range of a 416 answer for an empty file: "bytes */0".
+bool IsEmptyFileRange(const std::string& text);
+
 // A header's unsigned decimal number (blanks around it allowed). False for anything else, such as "-5",
 // "abc" or a value above 0xFFFFFFFF: a size the server did not really give must not be believed, since a
 // wrong size could make a short file look complete.

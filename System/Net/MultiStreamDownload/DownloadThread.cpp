@@ -20,9 +20,13 @@ constexpr char kExecute[] = "OV::System::Net::MultiStreamDownload::CDownloadThre
 constexpr char kDownloadBits[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::DownloadBits";
 constexpr std::uint32_t kBlockSize = 0x10000;
 constexpr std::uint32_t kBufferCount = 2;
-constexpr std::uint32_t kMultiStreamThreshold = 0x1400000; // 20 MiB
 constexpr DWORD kRecentDataMs = 2000;
 constexpr std::uint32_t kBlocksPerStopCheck = 16;
+// A block that fills slowly is handed to the writer after this long, so that progress and the state file
+// keep up with a slow server.
+constexpr std::uint64_t kSlowBlockHandOverMs = 1000;
+// While WinInet waits for data, the stop signal and the stall rule are looked at this often.
+constexpr DWORD kAwaitSliceMs = 50;
 
 std::atomic<std::uint64_t> g_LastDataTick{0};
 
@@ -38,11 +42,12 @@ CDownloadThread::CDownloadThread(const std::string& userAgent, const std::string
                                  const std::wstring& target, std::uint32_t firstByte, std::uint32_t lastByte,
                                  CHTTPDownload& download, std::uint32_t downloadSize,
                                  std::uint32_t streamIndex, std::uint32_t streamCount,
-                                 std::int32_t retryCount, DWORD receiveTimeoutMs, std::uint32_t generation)
+                                 std::int32_t retryCount, const DownloadLimits& limits,
+                                 std::uint32_t generation)
     : m_Download(download), m_UserAgent(userAgent), m_Url(url), m_FirstByte(firstByte), m_LastByte(lastByte),
       m_Target(target), m_StreamIndex(streamIndex), m_StreamCount(streamCount), m_DownloadSize(downloadSize),
       m_SizeKnown(downloadSize != 0), m_SingleStream(streamCount == 1), m_RetryCount(retryCount),
-      m_ReceiveTimeoutMs(receiveTimeoutMs), m_Generation(generation)
+      m_Limits(limits), m_Generation(generation)
 {
     ThreadStart(nullptr, 0);
 }
@@ -103,6 +108,8 @@ std::uint32_t CDownloadThread::Execute()
         m_NetworkError = false;
         m_ReceivedData = false;
         m_AuthNeeded = false;
+        m_ConnectAgain = false;
+        m_Stalled = false;
         CRefPtr<CException> failure;
         try
         {
@@ -113,10 +120,15 @@ std::uint32_t CDownloadThread::Execute()
             failure = WrapCaughtException(kSource, __LINE__, kExecute, "DownloadThread Execute Function");
         }
         if (!failure)
-            break;
+        {
+            if (!m_ConnectAgain || IsStopSignalled())
+                break;
+            CloseHandles(); // the answer was read to its end: closing costs nothing
+            continue;
+        }
 
         const bool recentData = ::GetTickCount64() - GetLastDataTick() < kRecentDataMs;
-        if (m_ReceivedData || (m_TimedOut && recentData))
+        if ((m_ReceivedData && !m_Stalled) || (m_TimedOut && recentData))
         {
             m_TimedOut = false;
             attempts = m_RetryCount + 1;
@@ -191,17 +203,32 @@ void CDownloadThread::RunAttempt()
     if (IsStopSignalled())
         return;
 
+    if (answer.sizeGiven && answer.size > m_Limits.maxSize)
+        throw CException(kSource, __LINE__, kExecute, // not a network failure: no retry can change it
+                         "The server's file of " + std::to_string(answer.size) +
+                             " bytes is larger than the announced size of " +
+                             std::to_string(m_Limits.maxSize) + " bytes");
     if (answer.sizeGiven)
     {
         if (!m_SizeKnown)
         {
             m_SizeKnown = true;
             m_DownloadSize = answer.size;
-            m_Download.SetDownloadSize(answer.size);
-            if (m_SingleStream && answer.size > kMultiStreamThreshold && offset == 0)
-                RequestMultiStreamRestart(
-                    "Single stream download (at start)- was able to determine file size:  "
-                    "Restarting multi-stream.");
+            // A large file takes a second stream; this one keeps its answer and its bytes.
+            const std::uint32_t split =
+                answer.boundedFirst && answer.size > CHTTPDownload::kFirstRequestLength
+                    ? m_Download.SwitchToTwoStreams(answer.size, m_Generation)
+                    : 0;
+            if (split != 0)
+            {
+                m_StreamCount = CHTTPDownload::kMaxStreams;
+                m_SingleStream = false;
+                m_LastByte = split - 1;
+            }
+            else
+            {
+                m_Download.SetDownloadSize(answer.size);
+            }
         }
         else if (m_SingleStream && !resumed && answer.size != m_DownloadSize)
         {
@@ -247,6 +274,79 @@ void CDownloadThread::RequestMultiStreamRestart(const std::string& message)
     m_Download.GetWatchdog().SignalRestartDownloadMultiStream(*this, message, m_Generation);
 }
 
+bool CDownloadThread::FillBlock(unsigned char* buffer, DWORD size, DWORD& read, StallWindow& window)
+{
+    // A read that waited until its buffer is full would let a trickling server hold it for days, and the
+    // stall rule could never look at the clock. The answer is read asynchronously instead: a read takes
+    // what has arrived at once, and when nothing has, WinInet waits for it on a thread of its own while
+    // this one watches the clock and its stop signal. A block that fills slowly is handed over early.
+    read = 0;
+    const std::uint64_t started = ::GetTickCount64();
+    while (read < size)
+    {
+        INTERNET_BUFFERSA piece = {};
+        piece.dwStructSize = sizeof(piece);
+        piece.lpvBuffer = buffer + read;
+        piece.dwBufferLength = size - read;
+        DWORD got = 0;
+        if (::InternetReadFileExA(m_Request.Get(), &piece, IRF_NO_WAIT,
+                                  reinterpret_cast<DWORD_PTR>(m_Async.Get())))
+        {
+            got = piece.dwBufferLength;
+        }
+        else
+        {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_IO_PENDING)
+                return false;
+            if (!AwaitData(window))
+            {
+                read = 0; // stopped: nothing more is written
+                return true;
+            }
+            if (const DWORD failed = m_Async->error.load())
+            {
+                ::SetLastError(failed);
+                return false;
+            }
+            continue; // it has arrived in WinInet's buffer
+        }
+        read += got;
+        window.bytes += got;
+        const std::uint64_t now = ::GetTickCount64();
+        CheckStall(window, now);
+        if (got == 0 || now - started >= kSlowBlockHandOverMs)
+            break; // the end of the answer, or slow data: what came goes to disk now
+    }
+    return true;
+}
+
+bool CDownloadThread::AwaitData(StallWindow& window)
+{
+    while (::WaitForSingleObject(m_Async->done.GetHandle(), kAwaitSliceMs) != WAIT_OBJECT_0)
+    {
+        if (IsStopSignalled())
+            return false;
+        CheckStall(window, ::GetTickCount64());
+    }
+    return true;
+}
+
+void CDownloadThread::CheckStall(StallWindow& window, std::uint64_t now)
+{
+    if (now - window.start < m_Limits.stallWindowMs)
+        return;
+    if (window.bytes < m_Limits.stallMinimumBytes)
+    {
+        m_NetworkError = true;
+        m_Stalled = true;
+        throw CException(kSource, __LINE__, kDownloadBits,
+                         "The connection stalled: " + std::to_string(window.bytes) + " bytes in " +
+                             std::to_string(now - window.start) + " ms");
+    }
+    window = StallWindow{now, 0};
+}
+
 void CDownloadThread::DownloadBits(std::uint32_t offset)
 {
     std::uint64_t remaining = m_SizeKnown && StreamEnd() > offset ? StreamEnd() - offset : 0;
@@ -261,6 +361,7 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
     // part of a block's time): it is done after every wait and every read that did not simply deliver
     // data, and every few blocks otherwise, so a stop is still seen within a few blocks.
     std::uint32_t blocksSinceStopCheck = 0;
+    StallWindow window{::GetTickCount64(), 0};
     for (std::uint32_t i = 1;; i ^= 1)
     {
         bool waited = false;
@@ -293,7 +394,7 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
             m_ReadBusy.store(true);
         }
         DWORD read = 0;
-        const BOOL ok = ::InternetReadFile(m_Request.Get(), buffer, size, &read);
+        const bool ok = FillBlock(buffer, size, read, window);
         const DWORD readError = ::GetLastError();
         m_ReadBusy.store(false);
         const bool usual = ok && read != 0 && !lastRead && ++blocksSinceStopCheck < kBlocksPerStopCheck;
@@ -323,10 +424,14 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
             break;
         }
         g_LastDataTick.store(::GetTickCount64(), std::memory_order_relaxed);
+        if (static_cast<std::uint64_t>(offset) + bytesThisConnection + read > m_Limits.maxSize)
+            throw CException(kSource, __LINE__, kDownloadBits,
+                             "The server sent more than the announced size of " +
+                                 std::to_string(m_Limits.maxSize) + " bytes");
         bytesThisConnection += read;
         remaining -= std::min<std::uint64_t>(remaining, read);
         m_ReceivedData = true;
-        if (lastRead && !ArriveAtEnd())
+        if (lastRead && remaining == 0 && !ArriveAtEnd())
             break;
         writer->QueueBuffer(i, read);
         m_Download.DownloadThreadCallback(m_StreamIndex, false, false, false,
@@ -349,6 +454,13 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
                          "WriteOutputThread ended at offset " + std::to_string(writer->GetWriteOffset()) +
                              " instead of " + std::to_string(offset + bytesThisConnection));
 
+    const std::uint64_t reached = static_cast<std::uint64_t>(offset) + bytesThisConnection;
+    if (m_AnswerEnd != 0 && reached == m_AnswerEnd && bytesThisConnection != 0 &&
+        (!m_SizeKnown || remaining != 0))
+    {
+        m_ConnectAgain = true; // a bounded answer read to its end: the rest comes with the next request
+        return;
+    }
     if (remaining == 0 || !m_SizeKnown)
     {
         if (ArriveAtEnd())

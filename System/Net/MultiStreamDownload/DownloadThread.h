@@ -2,6 +2,7 @@
 
 #include "System/Exception.h"
 #include "System/Net/InternetHandle.h"
+#include "System/Net/MultiStreamDownload/HTTPDownload.h"
 #include "System/Platform.h"
 #include "System/RefPtr.h"
 #include "System/Win32/Synchronization.h"
@@ -21,11 +22,11 @@ class CWriteOutputThread;
 
 // Fetches one byte range (a stream) of the download with WinInet and hands the bytes to its write-output
 // thread. Network failures are retried with growing pauses, resuming from the stream's state file; a
-// server answer that shows the plan cannot work (range refused, file changed, size learnt) asks the
-// watchdog for a restart of the whole download. Every connection carries receive, send and connect
-// time-outs, so a silent server ends a read with an error instead of blocking the thread for ever: that,
-// not closing handles from another thread (which does not unblock a read under Wine), is what bounds the
-// time a stop takes.
+// server answer that shows the plan cannot work (range refused, file changed) asks the watchdog for a
+// restart of the whole download. The send and the reads run asynchronously in WinInet and the thread
+// waits for them itself, so it sees its stop signal at once and can tell a trickle from a transfer.
+// Every connection also carries receive, send and connect time-outs, so a silent server ends WinInet's
+// own wait with an error.
 class CDownloadThread : public Win32::CThread
 {
 public:
@@ -35,7 +36,7 @@ public:
     CDownloadThread(const std::string& userAgent, const std::string& url, const std::wstring& target,
                     std::uint32_t firstByte, std::uint32_t lastByte, CHTTPDownload& download,
                     std::uint32_t downloadSize, std::uint32_t streamIndex, std::uint32_t streamCount,
-                    std::int32_t retryCount, DWORD receiveTimeoutMs, std::uint32_t generation);
+                    std::int32_t retryCount, const DownloadLimits& limits, std::uint32_t generation);
     ~CDownloadThread() override;
 
     // After SignalStop: when a network read is in progress, waits up to timeoutMs for the thread to end,
@@ -54,12 +55,30 @@ private:
     {
         bool sizeGiven = false;
         std::uint32_t size = 0;
+        // A 206 to the bounded first request of a fresh download that served no more than was asked.
+        bool boundedFirst = false;
     };
 
     void RunAttempt();
     void EstablishConnection(std::uint32_t& offset, ServerAnswer& answer);
     void CheckStatus(std::uint32_t& offset, ServerAnswer& answer, const std::string& headers);
+    // The stall rule's window: bytes received since start (GetTickCount64).
+    struct StallWindow
+    {
+        std::uint64_t start;
+        std::uint64_t bytes;
+    };
+
     void DownloadBits(std::uint32_t offset);
+    // Reads up to size bytes of the answer into buffer without waiting for more than has arrived; false
+    // when a read failed (GetLastError says why). Throws when the connection stalled. read 0: the end of
+    // the answer, or a stop.
+    bool FillBlock(unsigned char* buffer, DWORD size, DWORD& read, StallWindow& window);
+    // Waits for data WinInet is fetching; false when a stop was signalled. Throws when the connection
+    // stalled meanwhile.
+    bool AwaitData(StallWindow& window);
+    // Throws when the window is over and held fewer bytes than the stall rule asks for.
+    void CheckStall(StallWindow& window, std::uint64_t now);
     bool ArriveAtEnd();
     // Where this stream's range ends (exclusive), once the size is known.
     std::uint64_t StreamEnd() const;
@@ -67,6 +86,25 @@ private:
     void CloseHandles();
     void RequestSingleStreamRestart(const std::string& message);
     void RequestMultiStreamRestart(const std::string& message);
+
+    // WinInet runs this attempt's handles asynchronously: an operation that would wait (the send, a
+    // read with nothing arrived) goes on on a WinInet thread and reports its end through the status
+    // callback into this state. Each handle holds a reference until WinInet reports it closing, so a late
+    // report never reaches freed memory.
+    struct AsyncState : public CReferenceCounted
+    {
+        Win32::CEvent done{false, false};
+        std::atomic<DWORD> error{0}; // of the last operation that ended, 0 when it succeeded
+    };
+    static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
+                                        DWORD length);
+    // The context a new handle reports with (a reference is taken for it); released again when the
+    // handle could not be made.
+    DWORD_PTR TakeContext();
+    // Waits for the operation WinInet finishes on its own thread. False when a stop was signalled (the
+    // operation goes on, but its report only reaches the state). error: the operation's error, 0 when
+    // it succeeded.
+    bool AwaitCompletion(DWORD& error);
 
     void SetTimeouts(HINTERNET handle, const char* what);
     std::string QueryHeaders(DWORD infoLevel);
@@ -87,7 +125,7 @@ private:
     bool m_SingleStream;
     std::atomic<bool> m_ReadBusy{false};
     std::int32_t m_RetryCount;
-    DWORD m_ReceiveTimeoutMs;
+    DownloadLimits m_Limits;
     std::uint32_t m_Generation;
 
     // Held for the connection set-up and whenever a handle of the attempt is closed, so that ForceClose
@@ -96,6 +134,7 @@ private:
     CInternetHandle m_Internet;
     CInternetHandle m_Connection;
     CInternetHandle m_Request;
+    CRefPtr<AsyncState> m_Async;
     // Set when ForceClose closed the internet handle: WinInet then closed its children too, and their
     // handle values may already name someone else's handles, so this thread must not touch them again.
     bool m_ForceClosed = false;
@@ -105,9 +144,19 @@ private:
     bool m_ReceivedData = false;
     bool m_AuthNeeded = false;
     bool m_TimedOut = false;
+    // The attempt ended by the stall rule: what it received does not restore the retries.
+    bool m_Stalled = false;
     // The meeting point at the end of the stream counts each stream once per start.
     bool m_ArrivedAtEnd = false;
     std::string m_LastModified;
+    // This attempt's request asked for the first kFirstRequestLength bytes only.
+    bool m_AskedFirstBytes = false;
+    // Where the current answer's body ends (exclusive) when it serves less than the stream's range; 0
+    // when it runs to the stream's end.
+    std::uint64_t m_AnswerEnd = 0;
+    // The answer ended where it was meant to, short of the stream's end: the next request goes on at
+    // once, without a pause and without using up an attempt.
+    bool m_ConnectAgain = false;
 };
 
 } // namespace OV::System::Net::MultiStreamDownload

@@ -1,6 +1,7 @@
 // The connection set-up of a download thread: request, status and header checks.
 #include "System/Net/MultiStreamDownload/ContentRange.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
+#include "System/Net/MultiStreamDownload/HTTPDownload.h"
 #include "System/Net/Url.h"
 #include "System/String/AnsiWide.h"
 
@@ -17,6 +18,7 @@ constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\DownloadThread
 constexpr char kEstablish[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::EstablishConnection";
 constexpr DWORD kHeaderBufferSize = 65536;
 constexpr DWORD kFieldBufferSize = 1040;
+constexpr DWORD kAsyncWaitSliceMs = 50;
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
 
@@ -29,6 +31,51 @@ void CDownloadThread::ThrowNetwork(int line, const std::string& message, DWORD e
     throw CException(kSource, line, kEstablish, message);
 }
 
+void CALLBACK CDownloadThread::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* information,
+                                              DWORD length)
+{
+    auto* state = reinterpret_cast<AsyncState*>(context);
+    if (state == nullptr)
+        return;
+    if (status == INTERNET_STATUS_REQUEST_COMPLETE && information != nullptr &&
+        length >= sizeof(INTERNET_ASYNC_RESULT))
+    {
+        const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(information);
+        state->error.store(
+            result->dwResult ? 0 : (result->dwError != 0 ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR));
+        try
+        {
+            state->done.Set();
+        }
+        catch (...)
+        {
+            // The waiting thread still sees its stop or its time-out.
+        }
+    }
+    else if (status == INTERNET_STATUS_HANDLE_CLOSING)
+    {
+        state->Release(); // the reference this handle held
+    }
+}
+
+DWORD_PTR CDownloadThread::TakeContext()
+{
+    m_Async->AddRef();
+    return reinterpret_cast<DWORD_PTR>(m_Async.Get());
+}
+
+bool CDownloadThread::AwaitCompletion(DWORD& error)
+{
+    // In slices, so that a stop is seen at once; WinInet's own time-outs end the operation itself.
+    while (::WaitForSingleObject(m_Async->done.GetHandle(), kAsyncWaitSliceMs) != WAIT_OBJECT_0)
+    {
+        if (IsStopSignalled())
+            return false;
+    }
+    error = m_Async->error.load();
+    return true;
+}
+
 void CDownloadThread::SetTimeouts(HINTERNET handle, const char* what)
 {
     // Time-outs on the connection and request handles (WinInet ignores those of the root handle): they
@@ -36,7 +83,7 @@ void CDownloadThread::SetTimeouts(HINTERNET handle, const char* what)
     for (DWORD option :
          {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_CONNECT_TIMEOUT})
     {
-        DWORD value = m_ReceiveTimeoutMs;
+        DWORD value = m_Limits.receiveTimeoutMs;
         if (!::InternetSetOptionW(handle, option, &value, sizeof(value)))
             ThrowNetwork(__LINE__,
                          std::string("InternetSetOption failed on the ") + what + " handle.  URL=" + m_Url,
@@ -74,16 +121,21 @@ bool CDownloadThread::QueryHeader(DWORD infoLevel, std::string& value)
 
 void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& answer)
 {
-    m_Internet.Reset(::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    m_Async = MakeRef<AsyncState>();
+    m_Internet.Reset(::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                     INTERNET_FLAG_ASYNC));
     if (!m_Internet)
         ThrowNetwork(__LINE__, "InternetOpen failed.", ::GetLastError());
+    // Before any child handle: children take the callback over from their parent when they are made.
+    if (::InternetSetStatusCallbackA(m_Internet.Get(), &StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
+        ThrowNetwork(__LINE__, "InternetSetStatusCallback failed.", ::GetLastError());
     if (IsStopSignalled())
         return;
 
     Url url;
     try
     {
-        url = Url::Parse(m_Url);
+        url = Url::Parse(m_Url, false);
     }
     catch (const CException&)
     {
@@ -95,23 +147,30 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
         throw CException(kSource, __LINE__, kEstablish,
                          "The URL cannot be used for a download.  URL=" + m_Url);
     }
+    const DWORD_PTR connectionContext = TakeContext();
     m_Connection.Reset(::InternetConnectW(m_Internet.Get(), AnsiToWide(url.host).c_str(),
                                           static_cast<INTERNET_PORT>(url.port), L"", nullptr,
-                                          INTERNET_SERVICE_HTTP, 0, 0));
+                                          INTERNET_SERVICE_HTTP, 0, connectionContext));
     if (!m_Connection)
-        ThrowNetwork(__LINE__, "InternetConnect failed.  URL=" + m_Url, ::GetLastError());
+    {
+        const DWORD error = ::GetLastError();
+        m_Async->Release();
+        ThrowNetwork(__LINE__, "InternetConnect failed.  URL=" + m_Url, error);
+    }
     SetTimeouts(m_Connection.Get(), "connection");
     if (IsStopSignalled())
         return;
 
     const std::wstring objectName = AnsiToWide(url.GetObjectName());
     const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-    m_Request.Reset(
-        ::HttpOpenRequestW(m_Connection.Get(), L"GET", objectName.c_str(), L"HTTP/1.1", nullptr, acceptTypes,
-                           kRequestFlags | (url.scheme == "https" ? INTERNET_FLAG_SECURE : 0), 0));
+    const DWORD_PTR requestContext = TakeContext();
+    m_Request.Reset(::HttpOpenRequestW(
+        m_Connection.Get(), L"GET", objectName.c_str(), L"HTTP/1.1", nullptr, acceptTypes,
+        kRequestFlags | (url.scheme == "https" ? INTERNET_FLAG_SECURE : 0), requestContext));
     if (!m_Request)
     {
         const DWORD error = ::GetLastError();
+        m_Async->Release();
         m_NetworkError = true;
         ::SetLastError(error);
         throw CException(kSource, __LINE__, kEstablish,
@@ -121,9 +180,15 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
     if (IsStopSignalled())
         return;
 
+    // A fresh download asks for a bounded first answer: whatever the file's size, that answer is read to
+    // its end, so learning the size never means closing a body unread.
+    m_AskedFirstBytes = m_SingleStream && offset == 0 && !m_SizeKnown && !m_Download.IsSingleStreamForced();
+    m_AnswerEnd = 0;
     std::string headers = "Connection: Keep-Alive\r\n";
     if (!m_SingleStream)
         headers += "Range: bytes=" + std::to_string(offset) + "-" + std::to_string(m_LastByte) + "\r\n";
+    else if (m_AskedFirstBytes)
+        headers += "Range: bytes=0-" + std::to_string(CHTTPDownload::kFirstRequestLength - 1) + "\r\n";
     else if (offset != 0)
         headers += "Range: bytes=" + std::to_string(offset) + "-\r\n";
     if (!::HttpAddRequestHeadersA(m_Request.Get(), headers.c_str(), static_cast<DWORD>(-1),
@@ -131,9 +196,15 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
         ThrowNetwork(__LINE__, "HttpAddRequestHeadersA failed.  URL=" + m_Url + "\r\nHeader=" + headers,
                      ::GetLastError());
 
+    DWORD error = 0;
     if (!::HttpSendRequestA(m_Request.Get(), nullptr, 0, nullptr, 0))
     {
-        const DWORD error = ::GetLastError();
+        error = ::GetLastError();
+        if (error == ERROR_IO_PENDING && !AwaitCompletion(error))
+            return; // stopped
+    }
+    if (error != 0)
+    {
         if (error == ERROR_INTERNET_TIMEOUT)
         {
             m_TimedOut = true;
@@ -160,7 +231,18 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     const std::string code = std::to_string(status);
 
     if (status == 416)
+    {
+        // The first bytes of an empty file cannot be served: the file is empty, and that answer says all.
+        std::string rangeText;
+        if (m_AskedFirstBytes && QueryHeader(HTTP_QUERY_CONTENT_RANGE, rangeText) &&
+            IsEmptyFileRange(rangeText))
+        {
+            answer.sizeGiven = true;
+            answer.size = 0;
+            return;
+        }
         RequestSingleStreamRestart("HTTP status is 416.  URL=" + m_Url + headers);
+    }
     if (status == 401 || status == 403)
     {
         m_AuthNeeded = true;
@@ -185,6 +267,15 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     std::uint32_t contentLength = 0;
     const bool hasLength =
         QueryHeader(HTTP_QUERY_CONTENT_LENGTH, lengthText) && ParseHeaderNumber(lengthText, contentLength);
+
+    // A server that does not serve ranges gets one stream for the rest of the download: a second stream
+    // would only be answered with the whole file again, and a restart would drain the body unread.
+    std::string acceptRanges;
+    const bool noRanges = (status == 200 && (m_AskedFirstBytes || offset != 0 || !m_SingleStream)) ||
+                          (QueryHeader(HTTP_QUERY_ACCEPT_RANGES, acceptRanges) &&
+                           acceptRanges.find("none") != std::string::npos);
+    if (noRanges)
+        m_Download.ForceSingleStream();
 
     if (status == 200)
     {
@@ -221,6 +312,10 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
                      0);
     if (m_SingleStream)
     {
+        if (range.last + 1 < StreamEnd() || !m_SizeKnown)
+            m_AnswerEnd = range.last + 1;
+        answer.boundedFirst =
+            m_AskedFirstBytes && !noRanges && range.last + 1 <= CHTTPDownload::kFirstRequestLength;
         if (range.hasTotal)
         {
             answer.sizeGiven = true;

@@ -29,9 +29,9 @@ constexpr DWORD kForceCloseMs = 1000;
 
 CHTTPDownload::CHTTPDownload(const std::wstring& userAgent, const std::wstring& url,
                              const std::wstring& targetPath, DownloadCallback callback, void* context,
-                             std::int32_t retryCount, DWORD receiveTimeoutMs)
+                             std::int32_t retryCount, const DownloadLimits& limits)
     : m_RetryCount(retryCount), m_Callback(callback), m_Context(context), m_UserAgent(WideToAnsi(userAgent)),
-      m_Url(WideToAnsi(url)), m_Target(targetPath), m_ReceiveTimeoutMs(receiveTimeoutMs)
+      m_Url(WideToAnsi(url)), m_Target(targetPath), m_Limits(limits)
 {
     if (System::FileExists(m_Target))
     {
@@ -163,22 +163,50 @@ void CHTTPDownload::StartDownload()
     m_Finalizing = false;
     ++m_Generation;
 
-    const std::uint32_t chunk = m_DownloadSize / m_StreamCount;
     for (std::uint32_t i = 0; i < m_StreamCount; ++i)
     {
-        const std::uint32_t first = chunk * i;
-        const std::uint32_t length =
-            i + 1 == m_StreamCount ? m_DownloadSize - (m_StreamCount - 1) * chunk : chunk;
-        const std::uint32_t last = first + length - 1; // 0xFFFFFFFF for an unknown size
-        CRefPtr<StreamSlot> slot = MakeRef<StreamSlot>();
-        slot->index = i;
-        slot->firstByte = first;
-        // The thread starts at once; its calls back wait for the state lock until every slot exists.
-        slot->thread =
-            MakeRef<CDownloadThread>(m_UserAgent, m_Url, m_Target, first, last, *this, m_DownloadSize, i,
-                                     m_StreamCount, m_RetryCount, m_ReceiveTimeoutMs, m_Generation);
-        m_Streams.push_back(slot);
+        const std::uint32_t first = StreamStart(m_DownloadSize, m_StreamCount, i);
+        const std::uint32_t end =
+            i + 1 == m_StreamCount ? m_DownloadSize : StreamStart(m_DownloadSize, m_StreamCount, i + 1);
+        AddStreamLocked(i, first, end - 1); // 0xFFFFFFFF for an unknown size
     }
+}
+
+std::uint32_t CHTTPDownload::StreamStart(std::uint32_t size, std::uint32_t count, std::uint32_t index)
+{
+    if (index == 0)
+        return 0;
+    const std::uint32_t chunk = size / count;
+    if (count == 2 && size > kFirstRequestLength)
+        return std::max(chunk, kFirstRequestLength);
+    return chunk * index;
+}
+
+void CHTTPDownload::AddStreamLocked(std::uint32_t index, std::uint32_t first, std::uint32_t last)
+{
+    CRefPtr<StreamSlot> slot = MakeRef<StreamSlot>();
+    slot->index = index;
+    slot->firstByte = first;
+    // The thread starts at once; its calls back wait for the state lock until its slot exists.
+    slot->thread = MakeRef<CDownloadThread>(m_UserAgent, m_Url, m_Target, first, last, *this, m_DownloadSize,
+                                            index, m_StreamCount, m_RetryCount, m_Limits, m_Generation);
+    m_Streams.push_back(slot);
+}
+
+std::uint32_t CHTTPDownload::SwitchToTwoStreams(std::uint32_t size, std::uint32_t generation)
+{
+    Win32::CCriticalSectionLock lock(m_StateLock);
+    if (m_ShuttingDown || m_Aborted || m_Finished || generation != m_Generation || m_StreamCount != 1 ||
+        m_SingleStreamForced.load() || size <= kFirstRequestLength)
+        return 0;
+    m_StreamCount = kMaxStreams;
+    m_DownloadSize = size;
+    m_SizeKnown = true;
+    // The plan is on disk before stream 0 writes a byte under it, so a kill at any moment resumes it.
+    DownloadProgress(m_Target, m_StreamCount, size).Write();
+    const std::uint32_t split = StreamStart(size, m_StreamCount, 1);
+    AddStreamLocked(1, split, size - 1);
+    return split;
 }
 
 void CHTTPDownload::RestartSingleStream(std::uint32_t generation)
@@ -205,7 +233,8 @@ void CHTTPDownload::Restart(std::uint32_t count, std::uint32_t generation)
         if (m_ShuttingDown || m_Aborted || m_Finished)
             return;
         if (generation != CWatchdogThread::kAnyGeneration && generation != m_Generation)
-            return; // asked by a stream of a start that an earlier restart already replaced
+            return;     // asked by a stream of a start that an earlier restart already replaced
+        ++m_Generation; // the streams being stopped may no longer switch to two streams
     }
     StopAllStreams();
     WaitForAllStreams();

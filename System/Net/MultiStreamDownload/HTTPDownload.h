@@ -39,6 +39,21 @@ struct DownloadStatus
 
 using DownloadCallback = void (*)(const DownloadStatus& status, void* context);
 
+// The limits every download keeps, so that no server can hold or fill the machine. The defaults are
+// the shipped ones; a test driver narrows them to see a limit act within seconds.
+struct DownloadLimits
+{
+    // How long one network read, send or connect may wait for the server before it fails.
+    DWORD receiveTimeoutMs = 10000;
+    // The largest file accepted: the size the update service announced, or 4 GiB (the engine's offsets
+    // are 32-bit). A longer file fails the download before a byte past the cap is written.
+    std::uint32_t maxSize = 0xFFFFFFFFu;
+    // A connection that delivers fewer than stallMinimumBytes in stallWindowMs has stalled: it fails
+    // like a read that timed out, and a stalled attempt does not earn its stream fresh retries.
+    DWORD stallWindowMs = 60000;
+    std::uint32_t stallMinimumBytes = 1024;
+};
+
 // Downloads one file over HTTP(S) into a target path T, split into byte ranges (streams, at most two)
 // fetched by download threads into T + ".cache". State files beside T (T.downloadstate, T.0, T.1) let a
 // later object for the same T resume where an interrupted one stopped. A watchdog thread carries out the
@@ -51,13 +66,19 @@ using DownloadCallback = void (*)(const DownloadStatus& status, void* context);
 class CHTTPDownload : public CReferenceCounted
 {
 public:
-    // How long one network read, send or connect may wait for the server before it fails.
-    static constexpr DWORD kDefaultReceiveTimeoutMs = 10000;
     static constexpr std::uint32_t kMaxStreams = 2;
+    // The first request of a fresh download asks for bytes 0 to this - 1 (20 MiB + 1 byte): a file up to
+    // that size comes in that one answer, and for a larger one the answer is bounded, so it is read to its
+    // end instead of being closed early (which under Wine reads the rest of the body before it closes).
+    static constexpr std::uint32_t kFirstRequestLength = 0x1400001;
+
+    // Where stream index of count starts in a file of size bytes. Two streams split it in halves, except
+    // that the first stream of a file above kFirstRequestLength keeps at least the first answer's bytes.
+    static std::uint32_t StreamStart(std::uint32_t size, std::uint32_t count, std::uint32_t index);
 
     CHTTPDownload(const std::wstring& userAgent, const std::wstring& url, const std::wstring& targetPath,
                   DownloadCallback callback, void* context, std::int32_t retryCount,
-                  DWORD receiveTimeoutMs = kDefaultReceiveTimeoutMs);
+                  const DownloadLimits& limits = DownloadLimits());
     ~CHTTPDownload() override;
 
     DownloadStatus GetStatus();
@@ -68,6 +89,12 @@ public:
                                 const CRefPtr<CException>& exception, Win32::CThread& thread);
     bool WaitForOtherStreams(std::uint32_t index, Win32::CThread& thread);
     void SetDownloadSize(std::uint32_t size);
+    // For stream 0 of a fresh single-stream start that learnt a size above kFirstRequestLength: records
+    // a plan of two streams and starts stream 1, while stream 0 goes on reading its answer. Returns where
+    // stream 0 now ends (exclusive), or 0 when the download stays with one stream.
+    std::uint32_t SwitchToTwoStreams(std::uint32_t size, std::uint32_t generation);
+    // The server does not serve ranges: no second stream for the rest of this download.
+    void ForceSingleStream() { m_SingleStreamForced.store(true); }
     CWatchdogThread& GetWatchdog() { return *m_Watchdog; }
 
     // For the watchdog. A request of an earlier start than the current one is dropped.
@@ -95,6 +122,8 @@ private:
 
     void StartIfPending();
     void StartDownload();
+    // Creates and starts the thread of one stream; the state lock is held.
+    void AddStreamLocked(std::uint32_t index, std::uint32_t first, std::uint32_t last);
     void Restart(std::uint32_t count, std::uint32_t generation);
     void Abort();
     void StopAllStreams();
@@ -134,7 +163,7 @@ private:
     std::uint32_t m_BytesDone = 0;
     std::atomic<DWORD> m_CallbackThreadId{0};
     std::uint32_t m_StreamsAtEnd = 0;
-    DWORD m_ReceiveTimeoutMs;
+    DownloadLimits m_Limits;
     // Counts the starts; streams carry the one that made them.
     std::uint32_t m_Generation = 0;
     bool m_Finalizing = false;

@@ -169,6 +169,7 @@ unsigned char* CWriteOutputThread::GetBuffer(std::uint32_t index, bool* waited)
 bool CWriteOutputThread::WaitForBuffer(std::uint32_t index)
 {
     bool waited = false;
+    bool ended = false;
     for (;;)
     {
         bool timedOut = false;
@@ -176,12 +177,14 @@ bool CWriteOutputThread::WaitForBuffer(std::uint32_t index)
             CQueueLock lock(*this);
             if (waited)
             {
-                if (m_Leaving)
-                    throw CException(kSource, __LINE__, kWaitForBuffer,
-                                     "WriteOutputThread has exited unexpectedly");
+                // The writer's own failure first: a writer that failed is also on its way out by now,
+                // and its cause is what the download must report.
                 if (m_Exception)
                     throw CException(kSource, __LINE__, kWaitForBuffer, *m_Exception,
                                      "WriteFileThread Failed.");
+                if (m_Leaving || ended)
+                    throw CException(kSource, __LINE__, kWaitForBuffer,
+                                     "WriteOutputThread has exited unexpectedly");
             }
             if (!IsQueuedLocked(index))
                 return waited;
@@ -189,8 +192,7 @@ bool CWriteOutputThread::WaitForBuffer(std::uint32_t index)
             waited = true;
         }
         // A thread that ended without saying so (it was terminated) is seen here.
-        if (timedOut && HasEnded())
-            throw CException(kSource, __LINE__, kWaitForBuffer, "WriteOutputThread has exited unexpectedly");
+        ended = timedOut && HasEnded();
     }
 }
 

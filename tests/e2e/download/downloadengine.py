@@ -36,7 +36,7 @@ class DriverResult:
 
 
 def driver_arguments(url=None, target=None, *, batch=None, parallel=None, retries=None, timeout_ms=2000,
-                     deadline_ms=60000, progress=False, stop_after_ms=None):
+                     deadline_ms=60000, progress=False, stop_after_ms=None, max_size=None, stall_window_ms=None):
     args = ["wine", str(DRIVER)]
     if url is not None:
         args += ["--url", url, "--target", windows_path(target)]
@@ -54,6 +54,10 @@ def driver_arguments(url=None, target=None, *, batch=None, parallel=None, retrie
         args.append("--progress")
     if stop_after_ms is not None:
         args += ["--stop-after-ms", str(stop_after_ms)]
+    if max_size is not None:
+        args += ["--max-size", str(max_size)]
+    if stall_window_ms is not None:
+        args += ["--stall-window-ms", str(stall_window_ms)]
     return args
 
 
@@ -135,15 +139,18 @@ def read_stream_state(target, index):
             "ThreadsUsed": threads, "LastModified": data[20:70].split(b"\0")[0].decode("latin-1")}
 
 
+FIRST_REQUEST_LENGTH = 20 * 1024 * 1024 + 1
+
+
 def stream_ranges(size, threads):
-    """(first, last) of each stream, as the engine splits a file."""
-    chunk = size // threads
-    ranges = []
-    for i in range(threads):
-        first = chunk * i
-        length = chunk if i + 1 < threads else size - (threads - 1) * chunk
-        ranges.append((first, first + length - 1))
-    return ranges
+    """(first, last) of each stream, as the engine splits a file: in halves, but the first of two streams of
+    a file above the first request's length keeps at least that request's bytes."""
+    if threads == 1:
+        return [(0, size - 1)]
+    split = size // 2
+    if size > FIRST_REQUEST_LENGTH:
+        split = max(split, FIRST_REQUEST_LENGTH)
+    return [(0, split - 1), (split, size - 1)]
 
 
 def correct_extent(cache, source, first, last):

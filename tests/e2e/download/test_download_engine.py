@@ -42,13 +42,33 @@ def folder(tmp_path):
     return path
 
 
-def test_fresh_download_is_one_plain_request(make_server, folder):
-    data = source(300_000)
+MIB = 1024 * 1024
+FIRST = (0, 20 * MIB)  # the bounded first request of a fresh download: 20 MiB and one byte
+
+
+@pytest.mark.parametrize("size, asked", [
+    (0, [FIRST]),
+    (300_000, [FIRST]),
+    (20 * MIB, [FIRST]),
+    (20 * MIB + 1, [FIRST]),
+    # Stream 0 reads the first answer to its end and goes on where it ended; stream 1 takes the second half.
+    (48 * MIB, [FIRST, (20 * MIB + 1, 24 * MIB - 1), (24 * MIB, 48 * MIB - 1)]),
+], ids=["empty", "small", "20MiB", "20MiB-and-one-byte", "large"])
+def test_first_request_is_bounded_and_no_byte_is_fetched_twice(make_server, folder, size, asked):
+    data = source(size)
     server = make_server({"/" + NAME: data})
     result = run_driver(server.url("/" + NAME), folder / NAME)
     assert_downloaded(folder, data, result)
-    assert [(r.range, r.status) for r in server.log.records()] == [(None, 200)]
-    assert result.finished == {0: len(data)}
+    records = server.log.records()
+    assert [records[0].range_asked] + sorted(r.range_asked for r in records[1:]) == asked
+    assert sum(r.bytes_sent for r in records) == size
+
+
+def test_path_with_a_doubled_slash_is_asked_for_as_given(http_server, folder):
+    data = source(1000)
+    server = http_server({"/dir//" + NAME: data})
+    assert_downloaded(folder, data, run_driver(server.url("/dir//" + NAME), folder / NAME, retries=0))
+    assert [r.path for r in server.log.records()] == ["/dir//" + NAME]
 
 
 @pytest.mark.parametrize("size", [0, 1, 65535, 65536, 65537, 131071, 131073, 1_000_001])
@@ -89,7 +109,7 @@ def test_server_that_never_answers_is_left_after_the_time_out(make_server, folde
     server = make_server({"/" + NAME: data}, faults=[F.delay(), F.hangup()])
     result = run_driver(server.url("/" + NAME), folder / NAME, timeout_ms=1500)
     assert_downloaded(folder, data, result)
-    assert [r.status for r in server.log.records()][-1] == 200
+    assert [r.status for r in server.log.records()][-1] == 206
     assert result.elapsed_s < 20
 
 
@@ -117,7 +137,7 @@ def test_wrong_content_range_on_a_resume_is_refused_and_asked_again(make_server,
     server = make_server({"/" + NAME: data}, faults=[F.drop(100_000), F.wrong_content_range(shift=1)])
     result = run_driver(server.url("/" + NAME), folder / NAME)
     assert_downloaded(folder, data, result)
-    assert [r.range_asked for r in server.log.records()] == [None, (100_000, None), (100_000, None)]
+    assert [r.range_asked for r in server.log.records()] == [FIRST, (100_000, None), (100_000, None)]
 
 
 def test_two_streams_reject_a_wrong_range_and_a_wrong_total(http_server, folder):
@@ -140,7 +160,7 @@ def test_416_restarts_the_download_from_scratch(make_server, folder):
     server = make_server({"/" + NAME: data}, faults=[F.drop(70_000), F.error(416)])
     result = run_driver(server.url("/" + NAME), folder / NAME)
     assert_downloaded(folder, data, result)
-    assert [r.range_asked for r in server.log.records()] == [None, (70_000, None), None]
+    assert [r.range_asked for r in server.log.records()] == [FIRST, (70_000, None), None]
 
 
 def test_restarts_stop_after_four_and_the_download_fails(http_server, folder):
@@ -155,7 +175,7 @@ def test_200_instead_of_206_on_a_resume_starts_the_stream_again_from_zero(make_s
     server = make_server({"/" + NAME: data}, faults=[F.drop(200_000), F.ignore_range()])
     result = run_driver(server.url("/" + NAME), folder / NAME)
     assert_downloaded(folder, data, result)
-    assert [(r.range_asked, r.status) for r in server.log.records()] == [(None, 200), ((200_000, None), 200)]
+    assert [(r.range_asked, r.status) for r in server.log.records()] == [(FIRST, 206), ((200_000, None), 200)]
 
 
 @pytest.mark.parametrize("ranges", [True, False], ids=["200-once", "no-ranges-server"])
@@ -166,6 +186,38 @@ def test_200_to_two_streams_restarts_with_one_stream(http_server, folder, ranges
     result = run_driver(server.url("/" + NAME), folder / NAME)
     assert_downloaded(folder, data, result)
     assert server.log.records()[-1].range_asked is None
+
+
+@pytest.mark.parametrize("drop", [None, 3 * MIB], ids=["whole-body", "dropped-once"])
+def test_server_without_ranges_is_read_by_one_stream_and_no_body_is_drained(http_server, folder, drop):
+    data = source(24 * MIB)
+    server = http_server({"/" + NAME: data}, ranges=False, faults=[F.drop(drop)] if drop else None)
+    assert_downloaded(folder, data, run_driver(server.url("/" + NAME), folder / NAME))
+    records = server.log.records()
+    assert [r.status for r in records] == [200] * (2 if drop else 1)
+    assert sum(r.bytes_sent for r in records) == len(data) + (drop or 0)
+
+
+@pytest.mark.parametrize("fault", [None, F.ignore_range() + F.no_content_length()], ids=["size-named", "no-size"])
+def test_file_longer_than_the_announced_size_fails_the_download(http_server, folder, fault):
+    server = http_server({"/" + NAME: source(300_000)}, faults=fault)
+    result = run_driver(server.url("/" + NAME), folder / NAME, max_size=200_000)
+    assert_failed_cleanly(folder, result, "announced size of 200000 bytes")
+    assert len(server.log) == 1  # no retry can make the file shorter
+
+
+@pytest.mark.parametrize("trickles, retries, finished", [(1, 5, True), (2, 1, False)], ids=["once", "always"])
+def test_trickling_connection_counts_as_stalled(http_server, folder, trickles, retries, finished):
+    data = source(300_000)
+    server = http_server({"/" + NAME: data}, faults=[F.throttle(100)] * trickles)
+    result = run_driver(server.url("/" + NAME), folder / NAME, stall_window_ms=2000, retries=retries)
+    if finished:
+        assert_downloaded(folder, data, result)
+    else:
+        # What a stalled attempt received does not restore the retries: the download ends.
+        assert_failed_cleanly(folder, result, "The connection stalled")
+    assert len(server.log) == 2
+    assert result.elapsed_s < 20
 
 
 def test_two_streams_split_the_file_and_meet_at_the_end(make_server, folder):
@@ -219,22 +271,11 @@ def test_stopping_during_a_stalled_read_ends_within_the_time_out_and_keeps_the_s
     assert_downloaded(folder, data, run_driver(server.url("/" + NAME), folder / NAME))
 
 
-@pytest.mark.parametrize("size, asked", [(20 * 1024 * 1024, [None]), (20 * 1024 * 1024 + 1, [None, (0, 10485759),
-                                                                                           (10485760, 20971520)])],
-                         ids=["20MiB-stays-one-stream", "one-byte-more-restarts-with-two"])
-def test_a_single_stream_that_learns_a_size_above_20_mib_restarts_with_two(http_server, folder, size, asked):
-    data = source(size)
-    server = http_server({"/" + NAME: data})
-    assert_downloaded(folder, data, run_driver(server.url("/" + NAME), folder / NAME))
-    records = server.log.records()
-    assert [records[0].range_asked] + sorted(r.range_asked for r in records[1:]) == asked
-
-
 def test_after_a_single_stream_restart_no_restart_to_two_streams_is_granted(http_server, folder):
-    data = source(20 * 1024 * 1024 + 1)
+    data = source(20 * MIB + 2)
     server = http_server({"/" + NAME: data}, faults=[F.error(416)])
     assert_downloaded(folder, data, run_driver(server.url("/" + NAME), folder / NAME))
-    assert [r.range_asked for r in server.log.records()] == [None, None]
+    assert [r.range_asked for r in server.log.records()] == [FIRST, None]
 
 
 def test_two_failing_streams_tell_the_owner_of_the_failure_once(http_server, folder):

@@ -52,14 +52,14 @@ def recorded_offsets(target, size, threads):
     return offsets
 
 
-@pytest.mark.parametrize("plan", ["one-stream", "two-streams", "restarted-with-two"])
+@pytest.mark.parametrize("plan", ["one-stream", "two-streams", "switched-to-two"])
 def test_resumes_after_the_process_was_killed(make_server, folder, plan):
     seed = random.randrange(1 << 30)
     rng = random.Random(seed)
     target = folder / NAME
     threads = 1 if plan == "one-stream" else 2
-    if plan == "restarted-with-two":
-        # Above 20 MiB a fresh download switches to two streams by itself.
+    if plan == "switched-to-two":
+        # Above 20 MiB and one byte a fresh download switches to two streams while its first answer runs.
         data = source(21 * 1024 * 1024 + rng.randrange(200_000), seed)
         server = make_server({"/" + NAME: data}, rate=6_000_000)
         threshold = rng.randrange(BLOCK, 8_000_000)
@@ -71,6 +71,8 @@ def test_resumes_after_the_process_was_killed(make_server, folder, plan):
         server = make_server({"/" + NAME: data}, rate=1_500_000)
         threshold = rng.randrange(BLOCK, 1_000_000)
     kill_mid_download(server.url("/" + NAME), target, rng, threshold=threshold)
+    if plan == "switched-to-two":
+        assert server.log.records()[0].range_asked == (0, 20 * 1024 * 1024), f"seed {seed}"
 
     offsets = recorded_offsets(target, len(data), threads)
     cache = folder / (NAME + ".cache")
@@ -137,14 +139,15 @@ def flip(data, at):
 
 
 SIZE = 400_000
+FIRST = (0, 20 * 1024 * 1024)  # a fresh start's first request
 GOOD_STATE = download_state_bytes(SIZE, 1)
 # name: (download state, stream state or None, cache: "garbage" | "none" | "short", the ranges then asked)
 DAMAGED_CASES = {
-    "download-state-truncated": (GOOD_STATE[:15], stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [None]),
-    "download-state-bit-flipped": (flip(GOOD_STATE, 6), stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [None]),
-    "download-state-of-three-streams": (download_state_bytes(SIZE, 3), None, "garbage", [None]),
-    "download-state-of-no-streams": (download_state_bytes(SIZE, 0), None, "garbage", [None]),
-    "download-state-of-another-version": (download_state_bytes(SIZE, 1, version=3), None, "garbage", [None]),
+    "download-state-truncated": (GOOD_STATE[:15], stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [FIRST]),
+    "download-state-bit-flipped": (flip(GOOD_STATE, 6), stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [FIRST]),
+    "download-state-of-three-streams": (download_state_bytes(SIZE, 3), None, "garbage", [FIRST]),
+    "download-state-of-no-streams": (download_state_bytes(SIZE, 0), None, "garbage", [FIRST]),
+    "download-state-of-another-version": (download_state_bytes(SIZE, 1, version=3), None, "garbage", [FIRST]),
     "state-of-another-size": (download_state_bytes(SIZE + 1000, 1),
                               stream_state_bytes(0, 100_000, SIZE + 1000, 1), "garbage", [(100_000, None), None]),
     "state-of-another-file": (GOOD_STATE, stream_state_bytes(0, 200_000, SIZE, 1, OLD_DATE), "garbage",

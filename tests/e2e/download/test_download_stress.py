@@ -99,7 +99,10 @@ def test_big_file_switches_to_two_streams_and_arrives_whole(tmp_path):
         for block in iter(lambda: f.read(1 << 20), b""):
             received.update(block)
     assert received.hexdigest() == digest.hexdigest()
-    # Over 20 MiB: the single stream learns the size and the download restarts with two streams.
+    # Over 20 MiB: the first answer names the size, stream 0 reads it to its end and goes on, stream 1 takes
+    # the second half; no byte comes twice.
     half = size // 2
-    assert asked[0] is None and sorted(asked[1:]) == [(0, half - 1), (half, size - 1)]
+    assert asked[0] == (0, 20 * 1024 * 1024)
+    assert sorted(asked[1:]) == [(20 * 1024 * 1024 + 1, half - 1), (half, size - 1)]
+    assert sum(r.bytes_sent for r in server.log.records()) == size
     assert result.peak_memory is not None and result.peak_memory < 96 * 1024 * 1024, result.output
