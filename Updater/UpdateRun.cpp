@@ -290,8 +290,8 @@ std::int32_t UpdateRun()
         strings = std::make_unique<Ui::CStringTable>(options.locale);
         if (options.locale.empty())
             options.locale = strings->GetLocaleName();
-        Analytics::CAnalyticsReporter::SetCurrent(
-            System::MakeRef<Analytics::CAnalyticsReporter>(options.dp, options.locale, options.product));
+        Analytics::CAnalyticsReporter::SetCurrent(System::MakeRef<Analytics::CAnalyticsReporter>(
+            options.dp, options.locale, options.product, Service::kUpdaterVersionW));
     }
     catch (...)
     {

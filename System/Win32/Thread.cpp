@@ -1,6 +1,5 @@
 #include "System/Win32/Thread.h"
 
-#include "System/Log.h"
 #include "System/Win32/UniqueHandle.h"
 
 #include <process.h>
@@ -23,6 +22,8 @@ constexpr DWORD kStartTimeoutMs = 5000;
 
 // The exception code debuggers watch for to learn a thread's name.
 constexpr DWORD kSetThreadNameCode = 0x406D1388;
+
+std::atomic<CThread::EndObserver> g_EndObserver{nullptr};
 
 struct VectoredHandlerTraits
 {
@@ -58,13 +59,16 @@ CThread::~CThread()
     }
     if (m_Handle)
     {
-        try
+        if (const EndObserver observer = g_EndObserver.load())
         {
-            CLog::RemoveThread(m_ThreadId);
-        }
-        catch (...)
-        {
-            // The log could not be created; it holds no record of this thread then.
+            try
+            {
+                observer(m_ThreadId);
+            }
+            catch (...)
+            {
+                // The observer's own failure is no reason not to go on closing.
+            }
         }
         m_Handle.Reset();
     }
@@ -158,6 +162,11 @@ unsigned __stdcall CThread::StaticThreadProc(void* parameter)
     }
     self->m_State.exchange(ThreadState::Finished);
     return systemExitCode;
+}
+
+void CThread::SetEndObserver(EndObserver observer)
+{
+    g_EndObserver.store(observer);
 }
 
 ThreadState CThread::Stop(DWORD timeout)

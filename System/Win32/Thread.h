@@ -48,6 +48,11 @@ public:
     CRefPtr<CException> GetException();
     void SetException(const CRefPtr<CException>& exception);
 
+    // Called with the id of each started thread whose object goes. The log, which sits above threads,
+    // sets one to drop its record of the thread; threads do not know the log.
+    using EndObserver = void (*)(std::uint32_t threadId);
+    static void SetEndObserver(EndObserver observer);
+
     ThreadState GetState() const { return m_State.load(); }
     // The result of Execute; 0 until it returns.
     std::uint32_t GetExitCode() const { return m_ExitCode.load(); }
