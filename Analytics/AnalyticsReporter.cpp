@@ -8,6 +8,8 @@
 #include "System/String/AnsiWide.h"
 #include "System/Win32/Synchronization.h"
 
+#include <cstdlib>
+
 namespace OV::Analytics
 {
 
@@ -23,6 +25,19 @@ struct ReporterSlot
     System::Win32::CCriticalSection lock;
     System::CRefPtr<CAnalyticsReporter> reporter;
 };
+
+// The event's page marker and session id are drawn from rand(); unseeded, every run of every user would
+// draw the same ones. Seeded once, on the first composition, which is on the run's main thread.
+void SeedRandomOnce()
+{
+    static const bool seeded = []()
+    {
+        const auto processId = static_cast<unsigned>(::GetCurrentProcessId());
+        std::srand((processId << 16) ^ static_cast<unsigned>(::GetTickCount64()));
+        return true;
+    }();
+    static_cast<void>(seeded);
+}
 
 ReporterSlot& Slot()
 {
@@ -62,6 +77,7 @@ CAnalyticsReporter::~CAnalyticsReporter()
 std::string CAnalyticsReporter::ComposeRunEvent(const std::wstring& appVersion, const std::wstring& locale,
                                                 const std::wstring& result)
 {
+    SeedRandomOnce();
     const std::wstring userId =
         OV::MBCSToUtf16_CP(kCodePageUtf8, CommonAppLogic::CClientIdentity::GetUserId());
     CGa4Event event(kAppName, appVersion, locale, GetVisitorId(), GetGaClientId(), userId, kEventName);

@@ -65,6 +65,9 @@ protected:
 
     virtual std::uint32_t Execute() = 0;
 
+    // Borrowed, for a body that waits on other objects as well as on its stop signal; manual-reset.
+    HANDLE GetStopEventHandle() const { return m_StopEvent.GetHandle(); }
+
 private:
     static unsigned __stdcall StaticThreadProc(void* parameter);
     void NameForDebugger(const char* name, std::size_t length) const;

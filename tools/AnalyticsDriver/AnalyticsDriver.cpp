@@ -2,6 +2,9 @@
 //   AnalyticsDriver [--data-file <name>] <command> ...
 //     report <count> <tag> [<locale>]  as a run: reporter (upload starts), ReportResultText("<tag>-<nnn>")
 //                                      for n = 0..count-1, then the reporter's end; prints end-wait-ms
+//     late <delay-ms> <tag>            as a run that fails early: reporter, a pause,
+//     ReportResultText("<tag>-000"),
+//                                      then the reporter's end
 //     result <code>                    the outcome's name (consent category 2), then the reporter's end
 //     succeeded                        ReportSucceeded() (consent category 1), then the reporter's end
 //     queue <count> <tag>              appends the run's events without uploading; prints queued/dropped
@@ -75,6 +78,14 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         EndReporter(reporter);
         return 0;
     }
+    if (command == L"late" && args.size() == 3)
+    {
+        CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
+        ::Sleep(static_cast<DWORD>(std::stoul(args[1])));
+        reporter->ReportResultText(Numbered(args[2], 0));
+        EndReporter(reporter);
+        return 0;
+    }
     if (command == L"result" && args.size() == 2)
     {
         CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
@@ -140,7 +151,8 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
     }
     if (command == L"user-agent" && args.size() == 1)
     {
-        std::printf("user-agent=%s\n", OV::WideToAnsi(CAnalyticsBase::BuildUserAgent()).c_str());
+        std::printf("user-agent=%s\n",
+                    OV::WideToAnsi(OV::Analytics::CAnalyticsUploader::BuildUserAgent()).c_str());
         return 0;
     }
     return Usage();
