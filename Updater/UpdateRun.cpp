@@ -9,6 +9,7 @@
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
 #include "System/SystemInfo.h"
+#include "System/Win32/ComInitScope.h"
 #include "System/Win32/Event.h"
 #include "System/Win32/HandleHolder.h"
 #include "System/Win32/RegistryKey.h"
@@ -104,11 +105,8 @@ HWND OwnerFor(const Ui::CProgressWindow& window)
 
 bool NetworkAvailable()
 {
-    const HRESULT initialised = ::CoInitialize(nullptr);
-    const bool available = System::IsNetworkAvailable();
-    if (SUCCEEDED(initialised))
-        ::CoUninitialize();
-    return available;
+    const System::Win32::CComInitScope com;
+    return System::IsNetworkAvailable();
 }
 
 struct InstallerOffer

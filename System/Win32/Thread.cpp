@@ -25,13 +25,7 @@ constexpr DWORD kSetThreadNameCode = 0x406D1388;
 
 std::atomic<CThread::EndObserver> g_EndObserver{nullptr};
 
-struct VectoredHandlerTraits
-{
-    using Type = PVOID;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type handler) { return handler != nullptr; }
-    static void Close(Type handler) { ::RemoveVectoredExceptionHandler(handler); }
-};
+using CVectoredHandler = CUniqueAny<PVOID, &::RemoveVectoredExceptionHandler>;
 
 // Swallows the naming exception, which only a debugger wants: without one attached nothing else would
 // handle it and the process would end. Any other exception is left to the handlers after us.
@@ -108,8 +102,7 @@ void CThread::NameForDebugger(const char* name, std::size_t length) const
     const std::string terminated(name, length);
     // Added as the last vectored handler, so that any other one still sees the raise before it is swallowed
     // (an attached debugger sees it first in any case).
-    CUniqueHandle<VectoredHandlerTraits> handler(
-        ::AddVectoredExceptionHandler(0, &SwallowThreadNameException));
+    CVectoredHandler handler(::AddVectoredExceptionHandler(0, &SwallowThreadNameException));
     if (!handler)
         return; // unnamed is better than a raise that nobody handles
     const ULONG_PTR arguments[4] = {0x1000, reinterpret_cast<ULONG_PTR>(terminated.c_str()), m_ThreadId, 0};
