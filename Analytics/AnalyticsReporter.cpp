@@ -7,8 +7,8 @@
 #include "CommonAppLogic/ClientIdentity.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/Synchronization.h"
-#include "Updater/RunOutcome.h"
-#include "Updater/Service/Version.h"
+
+#include <cstdlib>
 
 namespace OV::Analytics
 {
@@ -26,6 +26,19 @@ struct ReporterSlot
     System::CRefPtr<CAnalyticsReporter> reporter;
 };
 
+// The event's page marker and session id are drawn from rand(); unseeded, every run of every user would
+// draw the same ones. Seeded once, on the first composition, which is on the run's main thread.
+void SeedRandomOnce()
+{
+    static const bool seeded = []()
+    {
+        const auto processId = static_cast<unsigned>(::GetCurrentProcessId());
+        std::srand((processId << 16) ^ static_cast<unsigned>(::GetTickCount64()));
+        return true;
+    }();
+    static_cast<void>(seeded);
+}
+
 ReporterSlot& Slot()
 {
     static ReporterSlot slot;
@@ -35,14 +48,16 @@ ReporterSlot& Slot()
 } // namespace
 
 CAnalyticsReporter::CAnalyticsReporter(const std::wstring& dp, const std::wstring& locale,
-                                       const std::wstring& product)
-    : CAnalyticsReporter(dp, locale, product, System::MakeRef<CAnalyticsGa4>())
+                                       const std::wstring& product, const std::wstring& appVersion)
+    : CAnalyticsReporter(dp, locale, product, appVersion, System::MakeRef<CAnalyticsGa4>())
 {
 }
 
 CAnalyticsReporter::CAnalyticsReporter(const std::wstring& dp, const std::wstring& locale,
-                                       const std::wstring& product, System::CRefPtr<CAnalyticsBase> analytics)
-    : m_Dp(dp), m_Locale(locale), m_Product(product), m_Analytics(std::move(analytics))
+                                       const std::wstring& product, const std::wstring& appVersion,
+                                       System::CRefPtr<CAnalyticsBase> analytics)
+    : m_Dp(dp), m_Locale(locale), m_Product(product), m_AppVersion(appVersion),
+      m_Analytics(std::move(analytics))
 {
     m_Analytics->StartUpload();
 }
@@ -59,12 +74,13 @@ CAnalyticsReporter::~CAnalyticsReporter()
     m_Analytics.Reset(); // the last reference: its destruction ends the upload thread
 }
 
-std::string CAnalyticsReporter::ComposeRunEvent(const std::wstring& locale, const std::wstring& result)
+std::string CAnalyticsReporter::ComposeRunEvent(const std::wstring& appVersion, const std::wstring& locale,
+                                                const std::wstring& result)
 {
+    SeedRandomOnce();
     const std::wstring userId =
         OV::MBCSToUtf16_CP(kCodePageUtf8, CommonAppLogic::CClientIdentity::GetUserId());
-    CGa4Event event(kAppName, Updater::Service::kUpdaterVersionW, locale, GetVisitorId(), GetGaClientId(),
-                    userId, kEventName);
+    CGa4Event event(kAppName, appVersion, locale, GetVisitorId(), GetGaClientId(), userId, kEventName);
     event.SetParam(L"ep.result", result);
     return ComposeQueryString(event);
 }
@@ -73,13 +89,8 @@ void CAnalyticsReporter::Report(const std::wstring& result, int consentCategory)
 {
     if (!IsConsentGiven(consentCategory))
         return;
-    m_Analytics->AddItem(ComposeRunEvent(m_Locale, result), std::string());
+    m_Analytics->AddItem(ComposeRunEvent(m_AppVersion, m_Locale, result), std::string());
     m_Analytics->StartUpload();
-}
-
-void CAnalyticsReporter::ReportResult(std::uint32_t code)
-{
-    Report(OV::AnsiToWide(Updater::GetResultName(code)), 2);
 }
 
 void CAnalyticsReporter::ReportResultText(const std::wstring& text)

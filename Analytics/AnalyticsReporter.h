@@ -12,7 +12,8 @@ namespace OV::Analytics
 
 // The run's analytics reporter: sends the run's "Update" events through the GA4 queue and, when its last
 // reference goes, waits up to 5 s for the queue to drain. One reporter lives in a process-wide slot from
-// which the download and hand-off stages reach it.
+// which the download and hand-off stages reach it. The run hands it the program's version and the
+// outcome names, so analytics knows nothing of the layer above it.
 class CAnalyticsReporter : public System::CReferenceCounted
 {
 public:
@@ -20,23 +21,23 @@ public:
     static constexpr std::uint32_t kEndPollMs = 100;
 
     // Attaches the GA4 queue and starts its upload, so that events of earlier runs go out.
-    CAnalyticsReporter(const std::wstring& dp, const std::wstring& locale, const std::wstring& product);
+    CAnalyticsReporter(const std::wstring& dp, const std::wstring& locale, const std::wstring& product,
+                       const std::wstring& appVersion);
     // The same over a given queue (tools and tests use a queue of their own).
     CAnalyticsReporter(const std::wstring& dp, const std::wstring& locale, const std::wstring& product,
-                       System::CRefPtr<CAnalyticsBase> analytics);
+                       const std::wstring& appVersion, System::CRefPtr<CAnalyticsBase> analytics);
     // Waits while the upload runs and records are pending, at most kEndWaitMs, then ends the upload.
     ~CAnalyticsReporter() override;
 
-    // "ep.result" = the outcome's name; needs consent category 2.
-    void ReportResult(std::uint32_t code);
-    // "ep.result" = the text; needs consent category 2.
+    // "ep.result" = the text (an outcome's name or a result text of a stage); needs consent category 2.
     void ReportResultText(const std::wstring& text);
     // "ep.result" = "Succeeded"; needs consent category 1.
     void ReportSucceeded();
 
-    // The hit of the run's event with that result and locale (what a report queues): identifiers are
-    // read anew for each event.
-    static std::string ComposeRunEvent(const std::wstring& locale, const std::wstring& result);
+    // The hit of the run's event with that program version, result and locale (what a report queues):
+    // identifiers are read anew for each event.
+    static std::string ComposeRunEvent(const std::wstring& appVersion, const std::wstring& locale,
+                                       const std::wstring& result);
 
     const std::wstring& GetLocale() const { return m_Locale; }
     CAnalyticsBase& GetAnalytics() const { return *m_Analytics; }
@@ -53,6 +54,7 @@ private:
     std::wstring m_Dp;
     std::wstring m_Locale;
     std::wstring m_Product;
+    std::wstring m_AppVersion;
     System::CRefPtr<CAnalyticsBase> m_Analytics;
 };
 

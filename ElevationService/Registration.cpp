@@ -1,8 +1,8 @@
 #include "Registration.h"
 
 #include "System/Platform.h"
+#include "System/Win32/ComPtr.h"
 #include "System/Win32/HandleHolder.h"
-#include "System/Win32/UniqueHandle.h"
 
 #include <ElevationService_h.h>
 #include <sddl.h>
@@ -17,9 +17,8 @@ const wchar_t kServiceName[] = L"OrvaneElevationService";
 namespace
 {
 
-using System::Win32::CUniqueHandle;
-using System::Win32::LocalMemoryTraits;
-using System::Win32::RegistryKeyTraits;
+using System::Win32::CLocalMemory;
+using System::Win32::CRegistryKeyHandle;
 
 const wchar_t kClassId[] = L"{3540DE9F-C4F7-4A44-B371-369C08D0A5B0}";
 const wchar_t kDisplayName[] = L"Orvane Elevation Service";
@@ -27,14 +26,7 @@ const wchar_t kDisplayName[] = L"Orvane Elevation Service";
 // locally only (COM_RIGHTS_EXECUTE | EXECUTE_LOCAL | ACTIVATE_LOCAL).
 const wchar_t kPermissionsSddl[] = L"O:BAG:BAD:(A;;0xb;;;IU)(A;;0xb;;;SY)(A;;0xb;;;BA)";
 
-struct ServiceHandleTraits
-{
-    using Type = SC_HANDLE;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type handle) { return handle != nullptr; }
-    static void Close(Type handle) { ::CloseServiceHandle(handle); }
-};
-using CServiceHandle = CUniqueHandle<ServiceHandleTraits>;
+using CServiceHandle = System::Win32::CUniqueAny<SC_HANDLE, &::CloseServiceHandle>;
 
 std::wstring ModulePath()
 {
@@ -45,7 +37,7 @@ std::wstring ModulePath()
 
 bool SetValue(const std::wstring& subKey, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    CUniqueHandle<RegistryKeyTraits> key;
+    CRegistryKeyHandle key;
     return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                              key.Put(), nullptr) == ERROR_SUCCESS &&
            ::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
@@ -66,7 +58,7 @@ bool RegisterClassAndAppId()
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kPermissionsSddl, SDDL_REVISION_1, &made,
                                                                 &size))
         return false;
-    const CUniqueHandle<LocalMemoryTraits> permissions(made);
+    const CLocalMemory permissions(made);
     // LocalServer32 tells callers that the class is installed and where; the program serves only when the
     // service control manager starts it, so a start through this entry never serves anyone.
     return SetText(classKey, nullptr, kDisplayName) && SetText(classKey, L"AppID", kClassId) &&
@@ -122,10 +114,9 @@ void RemoveService()
 
 int Install()
 {
-    ITypeLib* library = nullptr;
-    if (FAILED(::LoadTypeLibEx(ModulePath().c_str(), REGKIND_REGISTER, &library)))
+    System::Win32::CComPtr<ITypeLib> library;
+    if (FAILED(::LoadTypeLibEx(ModulePath().c_str(), REGKIND_REGISTER, library.Put())))
         return 2;
-    library->Release();
     if (!InstallService())
         return 3;
     return RegisterClassAndAppId() ? 0 : 4;

@@ -5,6 +5,7 @@
 #include "ServiceObject.h"
 
 #include "System/Platform.h"
+#include "System/Win32/ComInitScope.h"
 #include "System/Win32/HandleHolder.h"
 
 #include <ElevationService_h.h>
@@ -74,7 +75,7 @@ bool SecureCalls()
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
             L"O:BAG:BAD:(A;;0xb;;;IU)(A;;0xb;;;SY)(A;;0xb;;;BA)", SDDL_REVISION_1, &made, nullptr))
         return false;
-    const System::Win32::CUniqueHandle<System::Win32::LocalMemoryTraits> descriptor(made);
+    const System::Win32::CLocalMemory descriptor(made);
     const HRESULT secured = ::CoInitializeSecurity(made, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
                                                    RPC_C_IMP_LEVEL_IDENTIFY, nullptr,
                                                    EOAC_DISABLE_AAA | EOAC_NO_CUSTOM_MARSHAL, nullptr);
@@ -115,11 +116,14 @@ void WINAPI ServiceMain(DWORD, wchar_t**)
     ReportState(SERVICE_START_PENDING);
     System::Win32::CHandleHolder stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_StopEvent = stop.Get();
-    if (stop && SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+    if (stop)
     {
-        ReportState(SERVICE_RUNNING);
-        Serve();
-        ::CoUninitialize();
+        const System::Win32::CComInitScope com(COINIT_MULTITHREADED);
+        if (SUCCEEDED(com.GetResult()))
+        {
+            ReportState(SERVICE_RUNNING);
+            Serve();
+        }
     }
     ReportState(SERVICE_STOPPED);
 }

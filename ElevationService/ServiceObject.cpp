@@ -2,6 +2,8 @@
 
 #include "Launcher.h"
 
+#include "System/Win32/ComPtr.h"
+
 namespace
 {
 
@@ -64,13 +66,11 @@ HRESULT CServiceObject::LoadTypeInfo()
         return S_OK;
     wchar_t module[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-    ITypeLib* library = nullptr;
-    HRESULT result = ::LoadTypeLibEx(module, REGKIND_NONE, &library);
+    OV::System::Win32::CComPtr<ITypeLib> library;
+    const HRESULT result = ::LoadTypeLibEx(module, REGKIND_NONE, library.Put());
     if (FAILED(result))
         return result;
-    result = library->GetTypeInfoOfGuid(IID_IOVElevationService, &m_TypeInfo);
-    library->Release();
-    return result;
+    return library.Get()->GetTypeInfoOfGuid(IID_IOVElevationService, &m_TypeInfo);
 }
 
 HRESULT CServiceObject::GetTypeInfoCount(UINT* count)

@@ -49,6 +49,7 @@ std::map<std::wstring, std::wstring> ParseArguments()
     LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (arguments == nullptr)
         return options;
+    const OV::System::Win32::CLocalMemory owner(arguments);
     for (int i = 1; i < count; ++i)
     {
         std::wstring name = arguments[i];
@@ -59,7 +60,6 @@ std::map<std::wstring, std::wstring> ParseArguments()
         const bool hasValue = TakesValue(name) && i + 1 < count;
         options[name] = hasValue ? arguments[++i] : L"";
     }
-    ::LocalFree(arguments);
     return options;
 }
 

@@ -1,7 +1,7 @@
 #include "System/ErrorText.h"
 
 #include "System/Platform.h"
-#include "System/String/AnsiWide.h"
+#include "System/String/AnsiWideNoThrow.h"
 
 namespace OV::System
 {
@@ -19,7 +19,7 @@ std::string GetErrorText(std::uint32_t code)
 
 std::wstring GetErrorTextW(std::uint32_t code)
 {
-    return OV::AnsiToWide(GetErrorText(code));
+    return OV::AnsiToWideNoThrow(GetErrorText(code));
 }
 
 } // namespace OV::System

@@ -1,9 +1,8 @@
 #include "System/Exception.h"
 
 #include "System/ErrorText.h"
-#include "System/Io/FilePath.h"
 #include "System/Platform.h"
-#include "System/String/AnsiWide.h"
+#include "System/String/AnsiWideNoThrow.h"
 
 namespace OV::System
 {
@@ -14,14 +13,7 @@ namespace
 // Widening must never throw here: we are already building an exception.
 std::wstring WidenForException(std::string_view text)
 {
-    try
-    {
-        return OV::AnsiToWide(std::string(text));
-    }
-    catch (...)
-    {
-        return std::wstring(text.begin(), text.end());
-    }
+    return OV::AnsiToWideNoThrow(text);
 }
 
 std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to)
@@ -81,7 +73,8 @@ std::wstring CException::DescriptionAt(int depth) const
                         WidenForException(m_Function) + L"\r\n" + indent + L"File " +
                         WidenForException(m_SourceFile) + L" Line " + std::to_wstring(m_Line) + L"\r\n";
     if (m_LastError != 0)
-        text += indent + L"LastError=" + std::to_wstring(m_LastError) + L"; " + GetErrorTextW(m_LastError);
+        text += indent + L"LastError=" + std::to_wstring(m_LastError) + L"; " +
+                WidenForException(GetErrorText(m_LastError));
     if (m_Inner)
         text += indent + L"Inner " + m_Inner->DescriptionAt(depth + 1);
     return text;

@@ -1,6 +1,7 @@
 #include "System/KnownFolders.h"
 
 #include "System/Io/FilePath.h"
+#include "System/Win32/ComPtr.h"
 
 #include <knownfolders.h>
 #include <objbase.h>
@@ -14,13 +15,9 @@ namespace
 
 std::wstring GetKnownFolder(REFKNOWNFOLDERID id, HANDLE token)
 {
-    PWSTR path = nullptr;
-    const HRESULT result = ::SHGetKnownFolderPath(id, 0, token, &path);
-    std::wstring folder;
-    if (SUCCEEDED(result) && path != nullptr)
-        folder = path;
-    ::CoTaskMemFree(path);
-    return folder;
+    Win32::CCoTaskMem<wchar_t> path;
+    const HRESULT result = ::SHGetKnownFolderPath(id, 0, token, path.Put());
+    return SUCCEEDED(result) && path ? std::wstring(path.Get()) : std::wstring();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "System/Io/Directory.h"
 #include "System/Io/FilePath.h"
 #include "System/KnownFolders.h"
+#include "System/Win32/Thread.h"
 
 #include <shlwapi.h>
 
@@ -46,6 +47,7 @@ CLog& CLog::Instance()
     {
         CLog* created = new CLog();
         created->_SetOutputFile(DefaultLogFile(), false);
+        Win32::CThread::SetEndObserver(&CLog::RemoveThread);
         return created;
     }();
     return *instance;

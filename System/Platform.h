@@ -1,24 +1,11 @@
-// The one way into the Windows headers: every source that needs Win32 includes this file, so the
-// target version and the lean/unicode switches are decided once.
+// The one way into the Windows headers. The target version and the lean/unicode switches are compile
+// definitions of the build (ov_settings in the top-level CMakeLists.txt), so that every source, resource
+// script and generated file sees the same ones; a source compiled without them is refused here.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef UNICODE
-#define UNICODE
-#endif
-#ifndef _UNICODE
-#define _UNICODE
-#endif
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0A00
-#endif
-#ifndef WINVER
-#define WINVER 0x0A00
+#if !defined(UNICODE) || !defined(_UNICODE) || !defined(WIN32_LEAN_AND_MEAN) || !defined(NOMINMAX) ||        \
+    !defined(_WIN32_WINNT) || !defined(WINVER)
+#error "Build with the project's compile definitions (ov_settings)"
 #endif
 
 #include <windows.h>

@@ -1,8 +1,8 @@
 #include "System/SystemInfo.h"
 
 #include "System/Io/FilePath.h"
+#include "System/Win32/ComPtr.h"
 #include "System/Win32/HandleHolder.h"
-#include "System/Win32/UniqueHandle.h"
 
 #include <netlistmgr.h>
 #include <objbase.h>
@@ -16,22 +16,6 @@ namespace OV::System
 
 namespace
 {
-
-struct CoTaskMemoryTraits
-{
-    using Type = wchar_t*;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type memory) { return memory != nullptr; }
-    static void Close(Type memory) { ::CoTaskMemFree(memory); }
-};
-
-struct NetworkListManagerTraits
-{
-    using Type = INetworkListManager*;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type object) { return object != nullptr; }
-    static void Close(Type object) { object->Release(); }
-};
 
 bool GetVersionInfo(OSVERSIONINFOEXW& info)
 {
@@ -50,7 +34,7 @@ enum class NetworkState
 
 NetworkState QueryNetworkState()
 {
-    Win32::CUniqueHandle<NetworkListManagerTraits> manager;
+    Win32::CComPtr<INetworkListManager> manager;
     if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL, IID_INetworkListManager,
                                   reinterpret_cast<void**>(manager.Put()))) ||
         !manager.IsValid())
@@ -122,7 +106,7 @@ bool IsNetworkAvailable()
 bool GetComServerFolder(const CLSID& clsid, std::wstring& folder)
 {
     folder.clear();
-    Win32::CUniqueHandle<CoTaskMemoryTraits> clsidText;
+    Win32::CCoTaskMem<wchar_t> clsidText;
     if (FAILED(::StringFromCLSID(clsid, clsidText.Put())) || !clsidText.IsValid())
         return false;
 

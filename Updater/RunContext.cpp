@@ -1,6 +1,8 @@
 #include "Updater/RunContext.h"
 
 #include "Analytics/AnalyticsReporter.h"
+#include "System/String/AnsiWide.h"
+#include "Updater/RunOutcome.h"
 #include "Updater/Ui/ProgressWindow.h"
 
 namespace OV::Updater
@@ -11,7 +13,7 @@ using Analytics::CAnalyticsReporter;
 void ReportResult(std::uint32_t code)
 {
     if (auto reporter = CAnalyticsReporter::GetCurrent())
-        reporter->ReportResult(code);
+        reporter->ReportResultText(OV::AnsiToWide(GetResultName(code)));
 }
 
 void ReportResultText(const std::wstring& text)

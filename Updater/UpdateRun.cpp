@@ -9,6 +9,7 @@
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
 #include "System/SystemInfo.h"
+#include "System/Win32/ComInitScope.h"
 #include "System/Win32/Event.h"
 #include "System/Win32/HandleHolder.h"
 #include "System/Win32/RegistryKey.h"
@@ -24,6 +25,7 @@
 #include "Updater/Service/UpdateQuery.h"
 #include "Updater/Service/Version.h"
 #include "Updater/Ui/ProgressWindow.h"
+#include "Updater/Ui/ResourceIds.h"
 #include "Updater/Ui/StringTable.h"
 
 #include <objbase.h>
@@ -40,18 +42,6 @@ namespace
 
 using System::CExitCodeException;
 using System::Win32::CEvent;
-
-// String table ids of the run's texts.
-enum : unsigned int
-{
-    kTitle = 101,
-    kChecking = 102,
-    kDownloading = 103,
-    kApplying = 104,
-    kPrompt = 105,
-    kOffline = 106,
-    kNotify = 107,
-};
 
 const wchar_t kEventPrefix[] = L"{FCBD3DBA-DB17-4EC5-999E-5CF45A722924}";
 const wchar_t kDenyPrefix[] = L"{F7960AE2-D719-4F0D-9A10-B207F8DACB24}";
@@ -115,11 +105,8 @@ HWND OwnerFor(const Ui::CProgressWindow& window)
 
 bool NetworkAvailable()
 {
-    const HRESULT initialised = ::CoInitialize(nullptr);
-    const bool available = System::IsNetworkAvailable();
-    if (SUCCEEDED(initialised))
-        ::CoUninitialize();
-    return available;
+    const System::Win32::CComInitScope com;
+    return System::IsNetworkAvailable();
 }
 
 struct InstallerOffer
@@ -140,8 +127,8 @@ InstallerOffer AskForInstaller(const RunOptions& options)
     }
     const std::uint32_t result = Service::QueryClientUpdate(
         options.dev ? "http" : "https", OV::WideToAnsi(options.product), options.channel,
-        OV::WideToAnsi(options.dp), Service::GetFileProductVersion(options.from), "Updater", "1.1.1.93",
-        nullptr, offer.address, offer.hash, offer.size, offer.version);
+        OV::WideToAnsi(options.dp), Service::GetFileProductVersion(options.from), Service::kProductToken,
+        Service::kUpdaterVersion, nullptr, offer.address, offer.hash, offer.size, offer.version);
     if (result != 0)
         throw CExitCodeException(result);
     return offer;
@@ -170,7 +157,7 @@ Trust::CHeldFile DownloadAndVerify(const RunOptions& options, const InstallerOff
                                         offer.size);
         }
         PostProgressPosition(50);
-        window.SetStatusText(strings.LoadString(kApplying));
+        window.SetStatusText(strings.LoadString(IDS_STATUS_APPLYING));
         Trust::CHeldFile held;
         if (CheckDownloadedInstaller(path, offer.size, offer.hash, suffix, held))
             return held;
@@ -207,7 +194,7 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
 
     CleanDownloadFolder(options.product);
 
-    Ui::CProgressWindow window(strings.LoadString(kTitle), strings.LoadString(kChecking),
+    Ui::CProgressWindow window(strings.LoadString(IDS_TITLE), strings.LoadString(IDS_STATUS_CHECKING),
                                options.showProgress);
 
     if (!NetworkAvailable())
@@ -218,8 +205,8 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
             window.SignalStop();
             // No owner: the dialog is closing, and a box owned by it would be destroyed with it before
             // the user could read it.
-            ::MessageBoxW(nullptr, strings.LoadString(kOffline).c_str(), strings.LoadString(kTitle).c_str(),
-                          MB_ICONERROR);
+            ::MessageBoxW(nullptr, strings.LoadString(IDS_OFFLINE_TEXT).c_str(),
+                          strings.LoadString(IDS_TITLE).c_str(), MB_ICONERROR);
             result = FailureMainOffline;
         }
         events.no->Set();
@@ -238,8 +225,8 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
 
     if (options.prompt)
     {
-        const int answer = ::MessageBoxW(OwnerFor(window), strings.LoadString(kPrompt).c_str(),
-                                         strings.LoadString(kTitle).c_str(), MB_YESNO | MB_ICONQUESTION);
+        const int answer = ::MessageBoxW(OwnerFor(window), strings.LoadString(IDS_PROMPT_TEXT).c_str(),
+                                         strings.LoadString(IDS_TITLE).c_str(), MB_YESNO | MB_ICONQUESTION);
         if (answer != IDYES)
         {
             events.deny->Set();
@@ -249,10 +236,10 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
     }
     else if (options.notify)
     {
-        ::MessageBoxW(OwnerFor(window), strings.LoadString(kNotify).c_str(),
-                      strings.LoadString(kTitle).c_str(), MB_ICONINFORMATION);
+        ::MessageBoxW(OwnerFor(window), strings.LoadString(IDS_NOTIFY_TEXT).c_str(),
+                      strings.LoadString(IDS_TITLE).c_str(), MB_ICONINFORMATION);
     }
-    window.SetStatusText(strings.LoadString(kDownloading));
+    window.SetStatusText(strings.LoadString(IDS_STATUS_DOWNLOADING));
 
     Trust::CHeldFile installer = DownloadAndVerify(options, offer, window, strings);
 
@@ -302,8 +289,8 @@ std::int32_t UpdateRun()
         strings = std::make_unique<Ui::CStringTable>(options.locale);
         if (options.locale.empty())
             options.locale = strings->GetLocaleName();
-        Analytics::CAnalyticsReporter::SetCurrent(
-            System::MakeRef<Analytics::CAnalyticsReporter>(options.dp, options.locale, options.product));
+        Analytics::CAnalyticsReporter::SetCurrent(System::MakeRef<Analytics::CAnalyticsReporter>(
+            options.dp, options.locale, options.product, Service::kUpdaterVersionW));
     }
     catch (...)
     {

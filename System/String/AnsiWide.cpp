@@ -2,6 +2,7 @@
 
 #include "System/Exception.h"
 #include "System/Platform.h"
+#include "System/String/AnsiWideNoThrow.h"
 
 #include <cstdlib>
 #include <vector>
@@ -16,11 +17,10 @@ constexpr char kSource[] = "Ov\\System\\String\\AnsiWide.cpp";
 
 std::wstring AnsiToWide(const std::string& text)
 {
-    std::vector<wchar_t> buffer(text.size() * 2 + 1, L'\0');
-    const size_t converted = std::mbstowcs(buffer.data(), text.c_str(), buffer.size());
-    if (converted == static_cast<size_t>(-1))
+    std::wstring wide;
+    if (!TryAnsiToWide(text, wide))
         throw System::CException(kSource, 22, "OV::AnsiToWide", "Could not convert ANSI to UTF-16.");
-    return std::wstring(buffer.data(), converted);
+    return wide;
 }
 
 std::string WideToAnsi(const std::wstring& text)

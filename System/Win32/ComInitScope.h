@@ -13,7 +13,10 @@ namespace OV::System::Win32
 class CComInitScope : public CNonCopyable
 {
 public:
+    // A single-threaded apartment.
     CComInitScope() : m_Result(::CoInitialize(nullptr)) {}
+    // The apartment that the flags name (COINIT_MULTITHREADED, for example).
+    explicit CComInitScope(DWORD apartment) : m_Result(::CoInitializeEx(nullptr, apartment)) {}
     ~CComInitScope()
     {
         if (SUCCEEDED(m_Result))

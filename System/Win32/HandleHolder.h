@@ -22,25 +22,11 @@ struct FindHandleTraits
     static void Close(Type handle) { ::FindClose(handle); }
 };
 
-struct RegistryKeyTraits
-{
-    using Type = HKEY;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type key) { return key != nullptr; }
-    static void Close(Type key) { ::RegCloseKey(key); }
-};
-
-struct LocalMemoryTraits
-{
-    using Type = HLOCAL;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type memory) { return memory != nullptr; }
-    static void Close(Type memory) { ::LocalFree(memory); }
-};
-
 // Owns one kernel handle; null and INVALID_HANDLE_VALUE both mean "nothing to close".
 using CHandleHolder = CUniqueHandle<KernelHandleTraits>;
 using CFindHandle = CUniqueHandle<FindHandleTraits>;
+using RegistryKeyTraits = CloseTraits<HKEY, &::RegCloseKey>;
+using LocalMemoryTraits = CloseTraits<HLOCAL, &::LocalFree>;
 using CRegistryKeyHandle = CUniqueHandle<RegistryKeyTraits>;
 using CLocalMemory = CUniqueHandle<LocalMemoryTraits>;
 

@@ -1,6 +1,5 @@
 #include "System/Win32/Thread.h"
 
-#include "System/Log.h"
 #include "System/Win32/UniqueHandle.h"
 
 #include <process.h>
@@ -24,13 +23,9 @@ constexpr DWORD kStartTimeoutMs = 5000;
 // The exception code debuggers watch for to learn a thread's name.
 constexpr DWORD kSetThreadNameCode = 0x406D1388;
 
-struct VectoredHandlerTraits
-{
-    using Type = PVOID;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type handler) { return handler != nullptr; }
-    static void Close(Type handler) { ::RemoveVectoredExceptionHandler(handler); }
-};
+std::atomic<CThread::EndObserver> g_EndObserver{nullptr};
+
+using CVectoredHandler = CUniqueAny<PVOID, &::RemoveVectoredExceptionHandler>;
 
 // Swallows the naming exception, which only a debugger wants: without one attached nothing else would
 // handle it and the process would end. Any other exception is left to the handlers after us.
@@ -58,13 +53,16 @@ CThread::~CThread()
     }
     if (m_Handle)
     {
-        try
+        if (const EndObserver observer = g_EndObserver.load())
         {
-            CLog::RemoveThread(m_ThreadId);
-        }
-        catch (...)
-        {
-            // The log could not be created; it holds no record of this thread then.
+            try
+            {
+                observer(m_ThreadId);
+            }
+            catch (...)
+            {
+                // The observer's own failure is no reason not to go on closing.
+            }
         }
         m_Handle.Reset();
     }
@@ -104,8 +102,7 @@ void CThread::NameForDebugger(const char* name, std::size_t length) const
     const std::string terminated(name, length);
     // Added as the last vectored handler, so that any other one still sees the raise before it is swallowed
     // (an attached debugger sees it first in any case).
-    CUniqueHandle<VectoredHandlerTraits> handler(
-        ::AddVectoredExceptionHandler(0, &SwallowThreadNameException));
+    CVectoredHandler handler(::AddVectoredExceptionHandler(0, &SwallowThreadNameException));
     if (!handler)
         return; // unnamed is better than a raise that nobody handles
     const ULONG_PTR arguments[4] = {0x1000, reinterpret_cast<ULONG_PTR>(terminated.c_str()), m_ThreadId, 0};
@@ -158,6 +155,11 @@ unsigned __stdcall CThread::StaticThreadProc(void* parameter)
     }
     self->m_State.exchange(ThreadState::Finished);
     return systemExitCode;
+}
+
+void CThread::SetEndObserver(EndObserver observer)
+{
+    g_EndObserver.store(observer);
 }
 
 ThreadState CThread::Stop(DWORD timeout)

@@ -48,6 +48,11 @@ public:
     CRefPtr<CException> GetException();
     void SetException(const CRefPtr<CException>& exception);
 
+    // Called with the id of each started thread whose object goes. The log, which sits above threads,
+    // sets one to drop its record of the thread; threads do not know the log.
+    using EndObserver = void (*)(std::uint32_t threadId);
+    static void SetEndObserver(EndObserver observer);
+
     ThreadState GetState() const { return m_State.load(); }
     // The result of Execute; 0 until it returns.
     std::uint32_t GetExitCode() const { return m_ExitCode.load(); }
@@ -59,6 +64,9 @@ protected:
     CThread();
 
     virtual std::uint32_t Execute() = 0;
+
+    // Borrowed, for a body that waits on other objects as well as on its stop signal; manual-reset.
+    HANDLE GetStopEventHandle() const { return m_StopEvent.GetHandle(); }
 
 private:
     static unsigned __stdcall StaticThreadProc(void* parameter);

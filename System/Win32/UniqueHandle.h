@@ -56,4 +56,19 @@ private:
     Type m_Handle;
 };
 
+// The traits of the common kind: a value that CloseFunction releases and that InvalidValue marks as owning
+// nothing. Handles with two "nothing" values (null and INVALID_HANDLE_VALUE) keep traits of their own.
+template <typename T, auto CloseFunction, T InvalidValue = T{}>
+struct CloseTraits
+{
+    using Type = T;
+    static Type Invalid() noexcept { return InvalidValue; }
+    static bool IsValid(Type value) noexcept { return value != InvalidValue; }
+    static void Close(Type value) noexcept { CloseFunction(value); }
+};
+
+// The owner of a value closed by CloseFunction, for example CUniqueAny<HKEY, &::RegCloseKey>.
+template <typename T, auto CloseFunction, T InvalidValue = T{}>
+using CUniqueAny = CUniqueHandle<CloseTraits<T, CloseFunction, InvalidValue>>;
+
 } // namespace OV::System::Win32

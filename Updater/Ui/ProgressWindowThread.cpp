@@ -15,14 +15,7 @@ namespace
 {
 constexpr DWORD kLoopStepMs = 50;
 
-struct DialogTraits
-{
-    using Type = HWND;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type window) { return window != nullptr; }
-    static void Close(Type window) { ::DestroyWindow(window); }
-};
-using CDialog = System::Win32::CUniqueHandle<DialogTraits>;
+using CDialog = System::Win32::CUniqueAny<HWND, &::DestroyWindow>;
 
 // Set by the dialog procedure when WM_INITDIALOG could not finish; exceptions must not cross the system's
 // message dispatch.

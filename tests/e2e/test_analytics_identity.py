@@ -6,8 +6,8 @@ import re
 import pytest
 
 from analytics_support import (ANALYTICS_DRIVER, COLLECT_PORT, IDENTITY_KEY, MEASUREMENT_ID, consent_cookie,
-                               cookies, delete_key, driver, dump_queue, remove_queue, serving, set_string,
-                               trusted_tls)  # noqa: F401
+                               cookies, delete_key, driver, dump_queue, hit_params, remove_queue, serving,
+                               set_string, trusted_tls)  # noqa: F401
 from testservers import Ga4Sink
 from winehost import BUILD, roaming_appdata
 
@@ -74,6 +74,11 @@ def test_without_ga_cookie_or_user_id_the_client_id_is_derived(no_user_id):
     keys = [item.split("=", 1)[0] for item in query.split("&")]
     assert keys == [k for k in ORDER_WITH_UID if k != "uid"]
     assert f"&cid={derived_client_id(visitor_id)}&" in query
+
+
+def test_each_process_draws_its_own_page_marker_and_session_id():
+    first, second = (dict(hit_params(driver("compose", "x").values["query"])) for _ in range(2))
+    assert (first["_p"], first["sid"]) != (second["_p"], second["sid"])
 
 
 CONSENT_CASES = [

@@ -110,6 +110,14 @@ def test_end_of_run_ends_as_soon_as_the_queue_is_empty(sink):
     assert dump_queue().records == []
 
 
+def test_event_queued_while_the_upload_waits_to_end_is_sent_by_the_same_process(sink):
+    # The upload has found the queue empty and waits its one second before ending when the event comes.
+    driver("late", 700, "L", timeout=60)
+
+    assert results_of(sink.hits) == ["L-000"]
+    assert dump_queue().records == []
+
+
 def test_without_network_nothing_is_sent_and_the_end_does_not_wait(sink):
     # With the Network List Manager unavailable the program sees no network at all.
     run = driver("report", 3, "N", env={"WINEDLLOVERRIDES": "netprofm="}, timeout=60)

@@ -289,7 +289,7 @@ TEST(AnalyticsUserAgent, NamesTheSystemVersionAndTheFixedBrowserTail)
     const std::wstring wow = OV::System::IsWow64() ? L"WOW64" : L"";
     EXPECT_EQ(L"Mozilla/5.0 (Windows NT " + version + L"; " + wow +
                   L") AppleWebKit/537.36 (KHTML, like Gecko) Chrome/91.0.4472.114 Safari/537.36",
-              CAnalyticsBase::BuildUserAgent());
+              OV::Analytics::CAnalyticsUploader::BuildUserAgent());
 }
 
 TEST_F(AnalyticsQueueTest, UploadOfAnEmptyQueueEndsAfterOneRetryDelay)

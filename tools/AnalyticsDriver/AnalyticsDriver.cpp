@@ -2,7 +2,10 @@
 //   AnalyticsDriver [--data-file <name>] <command> ...
 //     report <count> <tag> [<locale>]  as a run: reporter (upload starts), ReportResultText("<tag>-<nnn>")
 //                                      for n = 0..count-1, then the reporter's end; prints end-wait-ms
-//     result <code>                    ReportResult(code) (consent category 2), then the reporter's end
+//     late <delay-ms> <tag>            as a run that fails early: reporter, a pause,
+//     ReportResultText("<tag>-000"),
+//                                      then the reporter's end
+//     result <code>                    the outcome's name (consent category 2), then the reporter's end
 //     succeeded                        ReportSucceeded() (consent category 1), then the reporter's end
 //     queue <count> <tag>              appends the run's events without uploading; prints queued/dropped
 //     upload <timeout-ms>              uploads until the queue is empty, the upload ends, or the time is up
@@ -18,6 +21,8 @@
 #include "System/Exception.h"
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
+#include "Updater/RunOutcome.h"
+#include "Updater/Service/Version.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +52,7 @@ std::wstring Numbered(const std::wstring& tag, int index)
 CRefPtr<CAnalyticsReporter> MakeReporter(const std::wstring& dataFileName, const std::wstring& locale)
 {
     return OV::System::MakeRef<CAnalyticsReporter>(L"fablewick", locale, L"TesselAGGamesApp",
+                                                   OV::Updater::Service::kUpdaterVersionW,
                                                    OV::System::MakeRef<CAnalyticsGa4>(dataFileName));
 }
 
@@ -72,10 +78,19 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         EndReporter(reporter);
         return 0;
     }
+    if (command == L"late" && args.size() == 3)
+    {
+        CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
+        ::Sleep(static_cast<DWORD>(std::stoul(args[1])));
+        reporter->ReportResultText(Numbered(args[2], 0));
+        EndReporter(reporter);
+        return 0;
+    }
     if (command == L"result" && args.size() == 2)
     {
         CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
-        reporter->ReportResult(static_cast<std::uint32_t>(std::stoul(args[1], nullptr, 0)));
+        const auto code = static_cast<std::uint32_t>(std::stoul(args[1], nullptr, 0));
+        reporter->ReportResultText(OV::AnsiToWide(OV::Updater::GetResultName(code)));
         EndReporter(reporter);
         return 0;
     }
@@ -94,7 +109,8 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         int queued = 0;
         for (int i = 0; i < count; ++i)
         {
-            const std::string hit = CAnalyticsReporter::ComposeRunEvent(L"en-us", Numbered(args[2], i));
+            const std::string hit = CAnalyticsReporter::ComposeRunEvent(
+                OV::Updater::Service::kUpdaterVersionW, L"en-us", Numbered(args[2], i));
             queued += analytics->AddItem(hit, std::string()) ? 1 : 0;
         }
         std::printf("queued=%d\ndropped=%d\n", queued, count - queued);
@@ -115,7 +131,9 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
     }
     if (command == L"compose" && args.size() == 2)
     {
-        std::printf("query=%s\n", CAnalyticsReporter::ComposeRunEvent(L"en-us", args[1]).c_str());
+        std::printf("query=%s\n", CAnalyticsReporter::ComposeRunEvent(OV::Updater::Service::kUpdaterVersionW,
+                                                                      L"en-us", args[1])
+                                      .c_str());
         return 0;
     }
     if (command == L"consent" && args.size() >= 2)
@@ -133,7 +151,8 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
     }
     if (command == L"user-agent" && args.size() == 1)
     {
-        std::printf("user-agent=%s\n", OV::WideToAnsi(CAnalyticsBase::BuildUserAgent()).c_str());
+        std::printf("user-agent=%s\n",
+                    OV::WideToAnsi(OV::Analytics::CAnalyticsUploader::BuildUserAgent()).c_str());
         return 0;
     }
     return Usage();

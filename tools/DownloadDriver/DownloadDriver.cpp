@@ -21,6 +21,7 @@
 #include "System/Platform.h"
 #include "System/RefPtr.h"
 #include "System/String/AnsiWide.h"
+#include "Updater/Service/Version.h"
 
 #include <psapi.h>
 
@@ -42,7 +43,6 @@ using OV::System::Net::MultiStreamDownload::DownloadStatus;
 namespace
 {
 
-const wchar_t kUserAgent[] = L"Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93; CDA 6.0)";
 constexpr DWORD kPollMs = 50;
 
 // What the engine's callback delivered to one download's owner.
@@ -235,9 +235,9 @@ int wmain(int argc, wchar_t** argv)
             Job& job = options.jobs[next];
             try
             {
-                job.download = CRefPtr<CHTTPDownload>(new CHTTPDownload(kUserAgent, job.url, job.target,
-                                                                        &CountCallback, job.callbacks.get(),
-                                                                        options.retries, options.limits));
+                job.download = CRefPtr<CHTTPDownload>(
+                    new CHTTPDownload(OV::Updater::Service::kDownloadUserAgentW, job.url, job.target,
+                                      &CountCallback, job.callbacks.get(), options.retries, options.limits));
             }
             catch (const CException& e)
             {

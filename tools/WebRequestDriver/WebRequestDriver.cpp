@@ -18,9 +18,9 @@
 #include "System/Platform.h"
 #include "System/Stopwatch.h"
 #include "System/String/AnsiWide.h"
+#include "Updater/Trust/Sha256Hash.h"
 
-#include <wincrypt.h>
-
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -145,11 +145,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
 // SHA-256 of the memory body, in lower-case hex; also writes it to `copyPath` when given.
 std::string HashBody(const CHttpWebRequest& request, const std::wstring& copyPath, long long& length)
 {
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    OV::Updater::Trust::CSha256Hash hash;
+    if (!hash.Start())
         return "crypt-acquire-failed";
-    ::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
     FILE* copy = copyPath.empty() ? nullptr : ::_wfopen(copyPath.c_str(), L"wb");
     const auto stream = request.GetBodyStream();
     stream->SetPosition(0);
@@ -161,24 +159,17 @@ std::string HashBody(const CHttpWebRequest& request, const std::wstring& copyPat
         if (read <= 0)
             break;
         length += read;
-        ::CryptHashData(hash, buffer.data(), static_cast<DWORD>(read), 0);
+        hash.Add(buffer.data(), static_cast<std::size_t>(read));
         if (copy)
             std::fwrite(buffer.data(), 1, static_cast<std::size_t>(read), copy);
     }
     if (copy)
         std::fclose(copy);
-    unsigned char digest[32] = {};
-    DWORD digestSize = sizeof(digest);
-    ::CryptGetHashParam(hash, HP_HASHVAL, digest, &digestSize, 0);
-    ::CryptDestroyHash(hash);
-    ::CryptReleaseContext(provider, 0);
-    std::string hex;
-    char two[3];
-    for (DWORD i = 0; i < digestSize; ++i)
-    {
-        std::snprintf(two, sizeof(two), "%02x", digest[i]);
-        hex += two;
-    }
+    OV::Updater::Trust::Sha256Digest digest{};
+    hash.Finish(digest);
+    std::string hex = OV::Updater::Trust::DigestToHex(digest);
+    for (char& c : hex)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return hex;
 }
 
