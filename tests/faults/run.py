@@ -20,13 +20,14 @@ FAULTS = {
         "System/Net/MultiStreamDownload/DownloadThreadConnection.cpp",
         '"-" + std::to_string(m_LastByte) + "\\r\\n"', '"-" + std::to_string(m_LastByte + 1) + "\\r\\n"', "HTTPDownload", ["tests/e2e/download/test_download_engine.py"]),
     "wrong exit code for a second run": (
-        "Updater/RunOutcome.h", "FailureMainMutex = 0x102", "FailureMainMutex = 0x10F", None,
+        "Updater/RunOutcome.h", "X(FailureMainMutex, 0x102)", "X(FailureMainMutex, 0x10F)", None,
         ["tests/e2e/test_run_quiet_ends.py"]),
     "signer chain not checked": (
         "Updater/Trust/FileSignature.cpp", " &&\n               IsSignerChainTrusted(signer.Get(), message)", "",
         None, ["tests/e2e/test_trust.py"]),
     "prompt shows the notice's text": (
-        "Updater/UpdateRun.cpp", "kPrompt = 105", "kPrompt = 107", None, ["tests/e2e/test_run_prompts.py"]),
+        "Updater/UpdateRun.cpp", "LoadString(IDS_PROMPT_TEXT)", "LoadString(IDS_NOTIFY_TEXT)", None,
+        ["tests/e2e/test_run_prompts.py"]),
     "queue record lost": (
         "Analytics/QueueFile.cpp", "return size >= 0 && WriteAt(", "return size >= 0 && size < 0 && WriteAt(",
         "Queue|Analytics", ["tests/e2e/test_analytics_queue.py"]),
