@@ -220,7 +220,11 @@ if [ -z "$pfx" ]; then
     "$OV_PYTHON" "${OV_ROOT}/tools/release/check_trust.py" "$pki_folder" "${out}/"*.exe "${signed_x64}/"*.exe
 fi
 echo "demo road with the signed x64 programs:"
-OV_SHIPPED_PROGRAMS="$signed_x64" "$OV_PYTHON" "${OV_ROOT}/tools/demo/run_demo.py"
+# Without --pfx the programs are signed by the release's own test PKI: the road trusts it too.
+signers_pki=""
+[ -z "$pfx" ] && signers_pki="$pki_folder"
+OV_SHIPPED_PROGRAMS="$signed_x64" OV_SIGNERS_PKI="$signers_pki" \
+    "$OV_PYTHON" "${OV_ROOT}/tools/demo/run_demo.py"
 [ -z "$pfx" ] && loud "TEST-SIGNED RELEASE in ${out#"${OV_ROOT}"/}: its root is dist/test-pki/root.pem." \
     "Not for shipping: sign with --pfx FILE --password-file FILE."
 

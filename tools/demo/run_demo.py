@@ -5,6 +5,8 @@ elevation service, mirrors its progress, lets the parking program restart the cl
 outcome to the GA4 sink. Prints a short summary of each stage; exits 0 when the whole road was taken.
 """
 
+import contextlib
+import os
 import sys
 import tempfile
 import textwrap
@@ -35,8 +37,26 @@ def shorten(text, limit=150):
     return text if len(text) <= limit else text[:limit - 3] + "..."
 
 
+@contextlib.contextmanager
+def signers_pki_trusted():
+    """Trusts the PKI that signed the shipped programs (OV_SIGNERS_PKI, a folder made by `python3 -m pki
+    codesign` with its CRL port in crl-port) and serves its CRLs for the length of the road: the elevation
+    service starts only a parking program whose signer chains to a trusted root."""
+    folder = os.environ.get("OV_SIGNERS_PKI")
+    if not folder:
+        yield
+        return
+    folder = Path(folder)
+    with CrlServer(folder / "crl", port=int((folder / "crl-port").read_text()), lifetime=600):
+        trust_roots(folder / "root.pem")
+        try:
+            yield
+        finally:
+            distrust_roots(folder / "root.pem")
+
+
 def main():
-    with tempfile.TemporaryDirectory(prefix="ov-demo-") as folder:
+    with tempfile.TemporaryDirectory(prefix="ov-demo-") as folder, signers_pki_trusted():
         work = Path(folder)
         with CrlServer(work / "crl", lifetime=600) as crl:
             tls = pki.make_tls_pki(work / "tls")
