@@ -163,6 +163,13 @@ void CRegistryKey::SetUint32(const std::wstring& name, std::uint32_t value)
                       L"RegSetValueEx failure writing registry value '" + ValuePath(name) + L"'.");
 }
 
+void CRegistryKey::SetBinary(const std::wstring& name, const void* data, std::uint32_t size)
+{
+    OV_THROW_WIN32_IF(
+        ::RegSetValueExW(m_Key.Get(), name.c_str(), 0, REG_BINARY, static_cast<const BYTE*>(data), size),
+        L"RegSetValueEx failure writing registry value '" + ValuePath(name) + L"'.");
+}
+
 bool CRegistryKey::ValueExists(const std::wstring& name) const
 {
     DWORD type = REG_NONE;
