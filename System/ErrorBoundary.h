@@ -25,29 +25,21 @@ namespace OV::System
 // the name before the parameter list, without the return type and specifiers in front of it.
 constexpr std::string_view QualifiedFunctionName(std::string_view signature)
 {
-    size_t open = 0;
-    for (int depth = 0; open < signature.size(); ++open)
+    size_t start = 0;
+    int depth = 0; // inside template brackets, blanks and parentheses belong to a type
+    for (size_t at = 0; at < signature.size(); ++at)
     {
-        const char c = signature[open];
+        const char c = signature[at];
         if (c == '<')
             ++depth;
         else if (c == '>')
             --depth;
-        else if (c == '(' && depth == 0)
-            break;
+        else if (depth == 0 && c == ' ')
+            start = at + 1;
+        else if (depth == 0 && c == '(')
+            return signature.substr(start, at - start);
     }
-    size_t start = open;
-    for (int depth = 0; start > 0; --start)
-    {
-        const char c = signature[start - 1];
-        if (c == '>')
-            ++depth;
-        else if (c == '<')
-            --depth;
-        else if (c == ' ' && depth == 0)
-            break;
-    }
-    return signature.substr(start, open - start);
+    return signature.substr(start);
 }
 
 // A raise place that the program's error texts fix. A null function means the enclosing one.
