@@ -168,6 +168,8 @@ struct StartPlace
     std::wstring installerFolder;
 };
 
+constexpr ULONG kParkMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+
 [[noreturn]] void FailInstallerStart(const HandOffRequest& request, const std::wstring& parkingCopy,
                                      const std::wstring& parkingFolder)
 {
@@ -175,10 +177,21 @@ struct StartPlace
     if (request.parking)
     {
         ::Sleep(1000);
-        System::Win32::ShellStart(parkingCopy, kParkingStopParameters, parkingFolder,
-                                  SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI);
+        System::Win32::ShellStart(parkingCopy, kParkingStopParameters, parkingFolder, kParkMask);
     }
     throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
+}
+
+// Starts the parking copy, which restarts the client once the installer has run.
+void StartParking(const HandOffRequest& request, const StartPlace& place)
+{
+    const std::wstring client = System::GetProgramFilesX86Folder() + L"\\Orvane Games\\App\\PlayDock-ov.exe";
+    const std::wstring parameters = ParkingParameters(client, request.locale, request.appArgs, request.dp);
+    if (!System::Win32::ShellStart(place.parkingCopy, parameters, place.folder, kParkMask))
+    {
+        ReportResultText(L"ShellExecPark");
+        throw CExitCodeException(FailureParkEXEShellExecuteEx);
+    }
 }
 
 } // namespace
@@ -198,13 +211,12 @@ std::uint32_t RunInstaller(HandOffRequest& request)
             throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
         }
         place.folder = staging.Path();
-        place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
     }
     else
     {
         place.folder = DownloadFolder(request.product);
-        place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
     }
+    place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
     place.installerPath = request.installerPath;
     place.installerFolder = InstallerFolder(request.installerPath);
 
@@ -215,19 +227,8 @@ std::uint32_t RunInstaller(HandOffRequest& request)
     }
 
     const std::wstring installerParameters = InstallerParameters(place.parkingCopy, request.installerArgs);
-    constexpr ULONG kParkMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     if (request.parking)
-    {
-        const std::wstring client =
-            System::GetProgramFilesX86Folder() + L"\\Orvane Games\\App\\PlayDock-ov.exe";
-        const std::wstring parameters =
-            ParkingParameters(client, request.locale, request.appArgs, request.dp);
-        if (!System::Win32::ShellStart(place.parkingCopy, parameters, place.folder, kParkMask))
-        {
-            ReportResultText(L"ShellExecPark");
-            throw CExitCodeException(FailureParkEXEShellExecuteEx);
-        }
-    }
+        StartParking(request, place);
 
     CHandleHolder process;
     Trust::CHeldFile stagedInstaller;
