@@ -1,6 +1,6 @@
 #include "Analytics/AnalyticsBase.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Io/Directory.h"
 #include "System/Net/HttpWebRequest.h"
 
@@ -11,7 +11,8 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\Analytics\\AnalyticsBase.cpp";
-constexpr char kConstructor[] = "OV::Analytics::CAnalyticsBase::CAnalyticsBase";
+// The line that the upload mutex failure carries.
+constexpr System::FixedPlace kUploadMutexFailure(190);
 
 bool IsRunning(const System::CRefPtr<CAnalyticsUploader>& uploader)
 {
@@ -31,8 +32,7 @@ CAnalyticsBase::CAnalyticsBase(const std::wstring& dataFileName)
     const std::wstring uploadMutexName = GetUploadMutexName(dataFileName);
     m_UploadMutex.Reset(::CreateMutexW(nullptr, FALSE, uploadMutexName.c_str()));
     if (!m_UploadMutex)
-        throw System::CException(kSource, 190, kConstructor,
-                                 L"Failed to create upload mutex: " + uploadMutexName);
+        OV_THROW_AT(kUploadMutexFailure, L"Failed to create upload mutex: " + uploadMutexName);
 
     System::IO::CDirectory::CreateParentDirectory(GetQueuePath());
     // Queues of earlier formats are never read again.

@@ -2,7 +2,7 @@
 
 #include "Analytics/NamedMutexHold.h"
 #include "Analytics/QueueFile.h"
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Io/FilePath.h"
 #include "System/KnownFolders.h"
 
@@ -12,9 +12,10 @@ namespace OV::Analytics
 namespace
 {
 
-// The queue began as part of CAnalyticsBase; its exceptions keep the names that the error texts carry.
+// The queue began as part of CAnalyticsBase; its exceptions keep the places that the error texts carry.
 constexpr char kSource[] = "Ov\\Analytics\\AnalyticsBase.cpp";
-constexpr char kConstructor[] = "OV::Analytics::CAnalyticsBase::CAnalyticsBase";
+constexpr System::FixedPlace kQueueMutexFailure(183, "OV::Analytics::CAnalyticsBase::CAnalyticsBase");
+constexpr System::FixedPlace kQueryTooLong(447, "OV::Analytics::CAnalyticsBase::ComposeItem");
 constexpr wchar_t kMutexSuffix[] = L"_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}";
 
 } // namespace
@@ -36,8 +37,7 @@ CAnalyticsQueue::CAnalyticsQueue(const std::wstring& dataFileName)
     const std::wstring queueMutexName = GetQueueMutexName(dataFileName);
     m_QueueMutex.Reset(::CreateMutexW(nullptr, FALSE, queueMutexName.c_str()));
     if (!m_QueueMutex)
-        throw System::CException(kSource, 183, kConstructor,
-                                 L"Failed to create mutex. Name: " + queueMutexName);
+        OV_THROW_AT(kQueueMutexFailure, L"Failed to create mutex. Name: " + queueMutexName);
     m_QueuePath = GetQueuePathFor(dataFileName);
 }
 
@@ -45,8 +45,7 @@ std::vector<std::uint8_t> CAnalyticsQueue::ComposeItem(const std::string& query,
                                                        const std::string& extra) const
 {
     if (query.size() > kMaxQueryLength)
-        throw System::CException(kSource, 447, "OV::Analytics::CAnalyticsBase::ComposeItem",
-                                 "QueryString too long");
+        OV_THROW_AT(kQueryTooLong, "QueryString too long");
     return ComposeQueueRecord(query, extra, m_Key);
 }
 

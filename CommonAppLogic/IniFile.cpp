@@ -1,7 +1,7 @@
 #include "CommonAppLogic/IniFile.h"
 
 #include "CommonAppLogic/ProfileReaders.h"
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
 #include "System/SystemInfo.h"
@@ -15,7 +15,6 @@ namespace OV::CommonAppLogic
 namespace
 {
 constexpr char kSource[] = "Ov\\CommonAppLogic\\IniFile.cpp";
-constexpr char kLoadFile[] = "OV::CommonAppLogic::CIniFile::LoadFile";
 
 constexpr unsigned int kSectionNamesChars = 1299;
 constexpr unsigned int kKeyNamesChars = 1298;
@@ -48,9 +47,7 @@ void CIniFile::Load(const std::wstring& path)
 void CIniFile::LoadFile()
 {
     m_Content.clear();
-    if (!OV::System::FileExists(m_Path))
-        throw OV::System::CException(kSource, __LINE__, kLoadFile,
-                                     L"File does not exist in CIniFile::LoadFile");
+    OV_THROW_IF(!OV::System::FileExists(m_Path), L"File does not exist in CIniFile::LoadFile");
 
     for (const std::wstring& name : ReadSectionNames(m_Path))
         m_Content[name];

@@ -1,8 +1,10 @@
 #include "Registration.h"
 
+#include "System/Exception.h"
 #include "System/Platform.h"
 #include "System/Win32/ComPtr.h"
 #include "System/Win32/HandleHolder.h"
+#include "System/Win32/RegistryKey.h"
 
 #include <ElevationService_h.h>
 #include <sddl.h>
@@ -18,7 +20,7 @@ namespace
 {
 
 using System::Win32::CLocalMemory;
-using System::Win32::CRegistryKeyHandle;
+using System::Win32::CRegistryKey;
 
 const wchar_t kClassId[] = L"{3540DE9F-C4F7-4A44-B371-369C08D0A5B0}";
 const wchar_t kDisplayName[] = L"Orvane Elevation Service";
@@ -35,18 +37,31 @@ std::wstring ModulePath()
     return path;
 }
 
-bool SetValue(const std::wstring& subKey, const wchar_t* name, DWORD type, const void* data, DWORD size)
+// Opens or creates the key under HKEY_LOCAL_MACHINE and writes into it; false on any failure.
+template <typename Write>
+bool WriteMachineKey(const std::wstring& subKey, Write write)
 {
-    CRegistryKeyHandle key;
-    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                             key.Put(), nullptr) == ERROR_SUCCESS &&
-           ::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+    try
+    {
+        CRegistryKey key(L"HKEY_LOCAL_MACHINE\\" + subKey, false, 0);
+        write(key);
+        return true;
+    }
+    catch (const System::CException&)
+    {
+        return false;
+    }
 }
 
+// An empty name is the key's default value.
 bool SetText(const std::wstring& subKey, const wchar_t* name, const std::wstring& text)
 {
-    return SetValue(subKey, name, REG_SZ, text.c_str(),
-                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    return WriteMachineKey(subKey, [&](CRegistryKey& key) { key.SetString(name, text); });
+}
+
+bool SetBinary(const std::wstring& subKey, const wchar_t* name, const void* data, DWORD size)
+{
+    return WriteMachineKey(subKey, [&](CRegistryKey& key) { key.SetBinary(name, data, size); });
 }
 
 bool RegisterClassAndAppId()
@@ -61,11 +76,11 @@ bool RegisterClassAndAppId()
     const CLocalMemory permissions(made);
     // LocalServer32 tells callers that the class is installed and where; the program serves only when the
     // service control manager starts it, so a start through this entry never serves anyone.
-    return SetText(classKey, nullptr, kDisplayName) && SetText(classKey, L"AppID", kClassId) &&
-           SetText(classKey + L"\\LocalServer32", nullptr, L"\"" + ModulePath() + L"\"") &&
-           SetText(appIdKey, nullptr, kDisplayName) && SetText(appIdKey, L"LocalService", kServiceName) &&
-           SetValue(appIdKey, L"LaunchPermission", REG_BINARY, made, size) &&
-           SetValue(appIdKey, L"AccessPermission", REG_BINARY, made, size);
+    return SetText(classKey, L"", kDisplayName) && SetText(classKey, L"AppID", kClassId) &&
+           SetText(classKey + L"\\LocalServer32", L"", L"\"" + ModulePath() + L"\"") &&
+           SetText(appIdKey, L"", kDisplayName) && SetText(appIdKey, L"LocalService", kServiceName) &&
+           SetBinary(appIdKey, L"LaunchPermission", made, size) &&
+           SetBinary(appIdKey, L"AccessPermission", made, size);
 }
 
 bool InstallService()

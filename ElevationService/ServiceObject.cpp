@@ -13,17 +13,16 @@ LONG g_Objects = 0;
 
 HRESULT CServiceObject::Create(REFIID iid, void** object)
 {
-    CServiceObject* created = new CServiceObject();
+    // The caller's reference comes from QueryInterface; the one made here goes when created does.
+    const OV::System::Win32::CComPtr<CServiceObject> created(new CServiceObject());
     ::InterlockedIncrement(&g_Objects);
-    const HRESULT result = created->QueryInterface(iid, object);
-    created->Release();
-    return result;
+    return created.Get()->QueryInterface(iid, object);
 }
 
 CServiceObject::~CServiceObject()
 {
-    if (m_TypeInfo != nullptr)
-        m_TypeInfo->Release();
+    // The type information goes before the object stops counting as alive.
+    m_TypeInfo.Reset();
     ::InterlockedDecrement(&g_Objects);
 }
 
@@ -62,7 +61,7 @@ ULONG CServiceObject::Release()
 
 HRESULT CServiceObject::LoadTypeInfo()
 {
-    if (m_TypeInfo != nullptr)
+    if (m_TypeInfo)
         return S_OK;
     wchar_t module[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, module, MAX_PATH);
@@ -70,7 +69,7 @@ HRESULT CServiceObject::LoadTypeInfo()
     const HRESULT result = ::LoadTypeLibEx(module, REGKIND_NONE, library.Put());
     if (FAILED(result))
         return result;
-    return library.Get()->GetTypeInfoOfGuid(IID_IOVElevationService, &m_TypeInfo);
+    return library.Get()->GetTypeInfoOfGuid(IID_IOVElevationService, m_TypeInfo.Put());
 }
 
 HRESULT CServiceObject::GetTypeInfoCount(UINT* count)
@@ -86,15 +85,15 @@ HRESULT CServiceObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
     const HRESULT result = LoadTypeInfo();
     if (FAILED(result))
         return result;
-    m_TypeInfo->AddRef();
-    *info = m_TypeInfo;
+    m_TypeInfo.Get()->AddRef();
+    *info = m_TypeInfo.Get();
     return S_OK;
 }
 
 HRESULT CServiceObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
     const HRESULT result = LoadTypeInfo();
-    return FAILED(result) ? result : m_TypeInfo->GetIDsOfNames(names, count, ids);
+    return FAILED(result) ? result : m_TypeInfo.Get()->GetIDsOfNames(names, count, ids);
 }
 
 HRESULT CServiceObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
@@ -103,8 +102,8 @@ HRESULT CServiceObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
     const HRESULT loaded = LoadTypeInfo();
     if (FAILED(loaded))
         return loaded;
-    return m_TypeInfo->Invoke(static_cast<IOVElevationService*>(this), id, flags, parameters, result,
-                              exception, argumentError);
+    return m_TypeInfo.Get()->Invoke(static_cast<IOVElevationService*>(this), id, flags, parameters, result,
+                                    exception, argumentError);
 }
 
 HRESULT CServiceObject::LaunchProcess(ULONG callerPid, BSTR file, BSTR parameters, BSTR, ULONG, ULONG,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "System/Platform.h"
+#include "System/Win32/ComPtr.h"
 
 #include <ElevationService_h.h>
 
@@ -36,5 +37,5 @@ private:
     HRESULT LoadTypeInfo();
 
     LONG m_References = 1;
-    ITypeInfo* m_TypeInfo = nullptr;
+    OV::System::Win32::CComPtr<ITypeInfo> m_TypeInfo;
 };

@@ -13,6 +13,7 @@
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
+#include "System/Win32/ShellStart.h"
 
 #include <shellapi.h>
 
@@ -78,13 +79,7 @@ int SignalTerminate(const std::wstring& name)
 
 int StartClient(const std::wstring& client, const std::wstring& parameters)
 {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpFile = client.c_str();
-    info.lpParameters = parameters.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info))
+    if (!OV::System::Win32::ShellStart(client, parameters, L"", SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI))
     {
         Log(L"starting the client failed with error " + std::to_wstring(::GetLastError()));
         return 3;

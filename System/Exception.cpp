@@ -32,21 +32,36 @@ std::wstring StripExtension(const std::wstring& name)
 } // namespace
 
 CException::CException(const char* sourceFile, int line, const char* function, std::string_view message)
-    : m_LastError(::GetLastError()), m_Message(WidenForException(message)), m_SourceFile(sourceFile),
-      m_Line(line), m_Function(function)
+    : CException(RaisePlace{::GetLastError(), sourceFile, line, function}, message)
 {
 }
 
 CException::CException(const char* sourceFile, int line, const char* function, std::wstring_view message)
-    : m_LastError(::GetLastError()), m_Message(message), m_SourceFile(sourceFile), m_Line(line),
-      m_Function(function)
+    : CException(RaisePlace{::GetLastError(), sourceFile, line, function}, message)
 {
 }
 
 CException::CException(const char* sourceFile, int line, const char* function, const CException& inner,
                        std::string_view message)
-    : m_LastError(::GetLastError()), m_Message(WidenForException(message)), m_SourceFile(sourceFile),
-      m_Line(line), m_Function(function), m_Inner(new CException(inner))
+    : CException(RaisePlace{::GetLastError(), sourceFile, line, function}, inner, message)
+{
+}
+
+CException::CException(const RaisePlace& place, std::string_view message)
+    : m_LastError(place.lastError), m_Message(WidenForException(message)), m_SourceFile(place.sourceFile),
+      m_Line(place.line), m_Function(place.function)
+{
+}
+
+CException::CException(const RaisePlace& place, std::wstring_view message)
+    : m_LastError(place.lastError), m_Message(message), m_SourceFile(place.sourceFile), m_Line(place.line),
+      m_Function(place.function)
+{
+}
+
+CException::CException(const RaisePlace& place, const CException& inner, std::string_view message)
+    : m_LastError(place.lastError), m_Message(WidenForException(message)), m_SourceFile(place.sourceFile),
+      m_Line(place.line), m_Function(place.function), m_Inner(new CException(inner))
 {
 }
 

@@ -10,6 +10,16 @@
 namespace OV::System
 {
 
+// Where an exception is raised: the thread's last error, taken before anything else can change it, then
+// the source path, line and full function name.
+struct RaisePlace
+{
+    std::uint32_t lastError;
+    const char* sourceFile;
+    int line;
+    std::string_view function;
+};
+
 // The one exception class of the program. It records where it was raised (source path, line, full
 // function name), the thread's last error at that moment and, optionally, the exception that caused it.
 class CException : public CReferenceCounted
@@ -19,6 +29,10 @@ public:
     CException(const char* sourceFile, int line, const char* function, std::wstring_view message);
     CException(const char* sourceFile, int line, const char* function, const CException& inner,
                std::string_view message);
+    // Raised through the error boundary (System/ErrorBoundary.h), which captured the place.
+    CException(const RaisePlace& place, std::string_view message);
+    CException(const RaisePlace& place, std::wstring_view message);
+    CException(const RaisePlace& place, const CException& inner, std::string_view message);
     CException(const CException& other);
     CException& operator=(const CException&) = delete;
     ~CException() override;

@@ -3,8 +3,11 @@
 #include "System/ExitCodeException.h"
 #include "System/KnownFolders.h"
 #include "System/SystemInfo.h"
+#include "System/Win32/ComInitScope.h"
+#include "System/Win32/ComPtr.h"
 #include "System/Win32/HandleHolder.h"
 #include "System/Win32/RegistryKey.h"
+#include "System/Win32/ShellStart.h"
 #include "Updater/DownloadTarget.h"
 #include "Updater/ElevationClient.h"
 #include "Updater/RunContext.h"
@@ -15,6 +18,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <utility>
 
 namespace OV::Updater
 {
@@ -28,24 +32,6 @@ namespace
 {
 
 const wchar_t kInstallStatusKey[] = L"HKEY_LOCAL_MACHINE\\Software\\Orvane\\InstallerStatus";
-
-struct BstrTraits
-{
-    using Type = BSTR;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type text) { return text != nullptr; }
-    static void Close(Type text) { ::SysFreeString(text); }
-};
-using CBstr = System::Win32::CUniqueHandle<BstrTraits>;
-
-struct ComTraits
-{
-    using Type = IOVElevationService*;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type object) { return object != nullptr; }
-    static void Close(Type object) { object->Release(); }
-};
-using CServicePointer = System::Win32::CUniqueHandle<ComTraits>;
 
 std::wstring FindParkingProgram(const std::wstring& parkPath)
 {
@@ -64,27 +50,12 @@ std::wstring FindParkingProgram(const std::wstring& parkPath)
     throw CExitCodeException(FailureParkEXEFileExists);
 }
 
-bool ShellStart(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder,
-                ULONG mask, HANDLE* process)
-{
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = mask;
-    info.lpFile = file.c_str();
-    info.lpParameters = parameters.c_str();
-    info.lpDirectory = folder.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    const BOOL started = ::ShellExecuteExW(&info);
-    if (process != nullptr)
-        *process = started ? info.hProcess : nullptr;
-    return started != FALSE;
-}
-
 // Asks the elevation service to start the installer; a null holder when it cannot.
 CHandleHolder StartThroughService(const std::wstring& installerPath, const std::wstring& parameters,
                                   const std::wstring& folder)
 {
-    const HRESULT initialised = ::CoInitialize(nullptr);
+    const System::Win32::CComInitScope com;
+    const HRESULT initialised = com.GetResult();
     if (initialised != S_OK && initialised != S_FALSE && initialised != RPC_E_CHANGED_MODE)
         throw CExitCodeException(FailureLaunchEXECoInitialize);
 
@@ -93,7 +64,7 @@ CHandleHolder StartThroughService(const std::wstring& installerPath, const std::
         std::wstring serverFolder;
         if (System::GetComServerFolder(kElevationServiceClass, serverFolder))
         {
-            CServicePointer service;
+            System::Win32::CComPtr<IOVElevationService> service;
             const HRESULT created =
                 ::CoCreateInstance(kElevationServiceClass, nullptr, CLSCTX_ALL, kElevationServiceInterface,
                                    reinterpret_cast<void**>(service.Put()));
@@ -103,9 +74,9 @@ CHandleHolder StartThroughService(const std::wstring& installerPath, const std::
             }
             else if (service)
             {
-                CBstr file(::SysAllocString((L"\"" + installerPath + L"\"").c_str()));
-                CBstr arguments(::SysAllocString(parameters.c_str()));
-                CBstr directory(::SysAllocString(folder.c_str()));
+                System::Win32::CBstr file(::SysAllocString((L"\"" + installerPath + L"\"").c_str()));
+                System::Win32::CBstr arguments(::SysAllocString(parameters.c_str()));
+                System::Win32::CBstr directory(::SysAllocString(folder.c_str()));
                 ULONG processHandle = 0;
                 ULONG secondHandle = 0;
                 const HRESULT launched =
@@ -128,8 +99,6 @@ CHandleHolder StartThroughService(const std::wstring& installerPath, const std::
             ReportResultText(L"ServiceMissing");
         }
     }
-    if (SUCCEEDED(initialised))
-        ::CoUninitialize();
     return process;
 }
 
@@ -199,6 +168,8 @@ struct StartPlace
     std::wstring installerFolder;
 };
 
+constexpr ULONG kParkMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+
 [[noreturn]] void FailInstallerStart(const HandOffRequest& request, const std::wstring& parkingCopy,
                                      const std::wstring& parkingFolder)
 {
@@ -206,10 +177,21 @@ struct StartPlace
     if (request.parking)
     {
         ::Sleep(1000);
-        ShellStart(parkingCopy, kParkingStopParameters, parkingFolder, SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI,
-                   nullptr);
+        System::Win32::ShellStart(parkingCopy, kParkingStopParameters, parkingFolder, kParkMask);
     }
     throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
+}
+
+// Starts the parking copy, which restarts the client once the installer has run.
+void StartParking(const HandOffRequest& request, const StartPlace& place)
+{
+    const std::wstring client = System::GetProgramFilesX86Folder() + L"\\Orvane Games\\App\\PlayDock-ov.exe";
+    const std::wstring parameters = ParkingParameters(client, request.locale, request.appArgs, request.dp);
+    if (!System::Win32::ShellStart(place.parkingCopy, parameters, place.folder, kParkMask))
+    {
+        ReportResultText(L"ShellExecPark");
+        throw CExitCodeException(FailureParkEXEShellExecuteEx);
+    }
 }
 
 } // namespace
@@ -229,13 +211,12 @@ std::uint32_t RunInstaller(HandOffRequest& request)
             throw CExitCodeException(FailureLaunchEXEShellExecuteEx);
         }
         place.folder = staging.Path();
-        place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
     }
     else
     {
         place.folder = DownloadFolder(request.product);
-        place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
     }
+    place.parkingCopy = place.folder + L"\\Park-{" + System::NewGuidText() + L"}.exe";
     place.installerPath = request.installerPath;
     place.installerFolder = InstallerFolder(request.installerPath);
 
@@ -246,19 +227,8 @@ std::uint32_t RunInstaller(HandOffRequest& request)
     }
 
     const std::wstring installerParameters = InstallerParameters(place.parkingCopy, request.installerArgs);
-    constexpr ULONG kParkMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     if (request.parking)
-    {
-        const std::wstring client =
-            System::GetProgramFilesX86Folder() + L"\\Orvane Games\\App\\PlayDock-ov.exe";
-        const std::wstring parameters =
-            ParkingParameters(client, request.locale, request.appArgs, request.dp);
-        if (!ShellStart(place.parkingCopy, parameters, place.folder, kParkMask, nullptr))
-        {
-            ReportResultText(L"ShellExecPark");
-            throw CExitCodeException(FailureParkEXEShellExecuteEx);
-        }
-    }
+        StartParking(request, place);
 
     CHandleHolder process;
     Trust::CHeldFile stagedInstaller;
@@ -279,11 +249,12 @@ std::uint32_t RunInstaller(HandOffRequest& request)
 
     if (!process)
     {
-        HANDLE started = nullptr;
-        if (!ShellStart(place.installerPath, installerParameters, place.installerFolder,
-                        SEE_MASK_NOCLOSEPROCESS | kParkMask, &started))
+        System::Win32::ShellStarted started =
+            System::Win32::ShellStart(place.installerPath, installerParameters, place.installerFolder,
+                                      SEE_MASK_NOCLOSEPROCESS | kParkMask);
+        if (!started)
             FailInstallerStart(request, place.parkingCopy, place.folder);
-        process.Reset(started);
+        process = std::move(started.process);
     }
     // Started: the files may change now without changing what runs.
     request.heldInstaller.Release();

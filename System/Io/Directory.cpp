@@ -1,7 +1,7 @@
 #include "System/Io/Directory.h"
 
 #include "System/ErrorText.h"
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Io/FilePath.h"
 #include "System/Win32/HandleHolder.h"
 
@@ -11,7 +11,13 @@ namespace OV::System::IO
 namespace
 {
 constexpr char kSource[] = "Ov\\System\\Io\\Directory.cpp";
-constexpr char kCreate[] = "OV::System::IO::CDirectory::Create";
+
+// The lines that the folder failures carry.
+constexpr FixedPlace kExistsAsFile(62);
+constexpr FixedPlace kAccessDenied(66);
+constexpr FixedPlace kInvalidParameter(68);
+constexpr FixedPlace kOtherCreateFailure(71);
+constexpr FixedPlace kNoSuchFolder(290);
 } // namespace
 
 bool CDirectory::Exists(const std::wstring& path)
@@ -35,20 +41,19 @@ void CDirectory::Create(const std::wstring& path, SECURITY_ATTRIBUTES* securityA
             Create(CFilePath::GetParent(path), securityAttributes);
             continue;
         case ERROR_ACCESS_DENIED:
-            throw CException(kSource, 66, kCreate, L"Create Failed.  Access Denied : " + path);
+            OV_THROW_AT(kAccessDenied, L"Create Failed.  Access Denied : " + path);
         case ERROR_INVALID_PARAMETER:
-            throw CException(kSource, 68, kCreate, L"Create Failed.  Invalid Parameter : " + path);
+            OV_THROW_AT(kInvalidParameter, L"Create Failed.  Invalid Parameter : " + path);
         case ERROR_ALREADY_EXISTS:
         {
             const DWORD attributes = ::GetFileAttributesW(path.c_str());
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-                throw CException(kSource, 62, kCreate,
-                                 L"Cannot create the directory; it already exists as a file: \"" + path +
-                                     L"\"");
+                OV_THROW_AT(kExistsAsFile,
+                            L"Cannot create the directory; it already exists as a file: \"" + path + L"\"");
             return;
         }
         default:
-            throw CException(kSource, 71, kCreate, GetErrorText(error));
+            OV_THROW_AT(kOtherCreateFailure, GetErrorText(error));
         }
     }
 }
@@ -63,8 +68,7 @@ void CDirectory::CreateParentDirectory(const std::wstring& filePath)
 std::vector<std::wstring> CDirectory::GetFiles(const std::wstring& folder, const std::wstring& pattern)
 {
     if (!Exists(folder))
-        throw CException(kSource, 290, "OV::System::IO::CDirectory::GetFiles",
-                         L"Directory does not exist" + folder);
+        OV_THROW_AT(kNoSuchFolder, L"Directory does not exist" + folder);
 
     std::wstring search = folder;
     if (search.empty() || !CFilePath::IsSeparator(search.back()))

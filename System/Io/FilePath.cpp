@@ -1,6 +1,6 @@
 #include "System/Io/FilePath.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Platform.h"
 
 #include <vector>
@@ -11,7 +11,13 @@ namespace OV::System::IO
 namespace
 {
 constexpr char kSource[] = "Ov\\System\\Io\\FilePath.cpp";
-constexpr char kValidate[] = "OV::System::IO::CFilePath::ValidatePath";
+
+// The lines that the path failures carry.
+constexpr FixedPlace kEmptyPath(50);
+constexpr FixedPlace kPathTooLong(55);
+constexpr FixedPlace kInvalidCharacter(62);
+constexpr FixedPlace kOnlyWhiteSpace(71);
+
 constexpr size_t kMaxPath = 260;
 
 bool IsInvalidPathCharacter(wchar_t c)
@@ -55,19 +61,18 @@ bool IsExistingFolder(const std::wstring& path)
 void CFilePath::ValidatePath(const std::wstring& path)
 {
     if (path.empty())
-        throw CException(kSource, 50, kValidate, "Empty path");
+        OV_THROW_AT(kEmptyPath, "Empty path");
     if (path.size() > kMaxPath)
-        throw CException(kSource, 55, kValidate, L"Path was too long: " + path);
+        OV_THROW_AT(kPathTooLong, L"Path was too long: " + path);
     // Only the leading blanks and the first other character are examined.
     for (wchar_t c : path)
     {
         if (IsInvalidPathCharacter(c))
-            throw CException(kSource, 62, kValidate,
-                             L"Path contains one or more invalid characters: " + path);
+            OV_THROW_AT(kInvalidCharacter, L"Path contains one or more invalid characters: " + path);
         if (!IsWhiteSpace(c))
             return;
     }
-    throw CException(kSource, 71, kValidate, L"Path contains only whitespace characters: " + path);
+    OV_THROW_AT(kOnlyWhiteSpace, L"Path contains only whitespace characters: " + path);
 }
 
 bool CFilePath::IsRooted(const std::wstring& path)

@@ -10,16 +10,8 @@
 namespace OV::System::Net
 {
 
-struct InternetHandleTraits
-{
-    using Type = HINTERNET;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type handle) { return handle != nullptr; }
-    static void Close(Type handle) { ::InternetCloseHandle(handle); }
-};
-
 // Owns one WinInet handle (session, connection or request).
-using CInternetHandle = OV::System::Win32::CUniqueHandle<InternetHandleTraits>;
+using CInternetHandle = OV::System::Win32::CUniqueAny<HINTERNET, &::InternetCloseHandle>;
 
 // A WinInet handle that two threads may reach: the worker stores it, and whichever thread takes it out
 // first (the worker when it finishes, or an abort from another thread) closes it. Whatever is still

@@ -1,6 +1,6 @@
 #include "System/Net/Url.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 
 #include <cctype>
 
@@ -10,7 +10,6 @@ namespace OV::System::Net
 namespace
 {
 constexpr char kSource[] = "Ov\\System\\Net\\Url.cpp";
-constexpr char kParse[] = "OV::System::Net::Url::Parse";
 
 std::string ToLower(std::string text)
 {
@@ -40,7 +39,8 @@ std::uint32_t DefaultPort(const std::string& scheme)
     return 0;
 }
 
-std::uint32_t ParsePort(const std::string& text, const std::string& url)
+// The port a text names, or 0 when it names none (not a number from 1 to 65535).
+std::uint32_t PortNumber(const std::string& text)
 {
     std::uint32_t port = 0;
     bool valid = !text.empty() && text.size() <= 5;
@@ -53,9 +53,7 @@ std::uint32_t ParsePort(const std::string& text, const std::string& url)
         }
         port = port * 10 + static_cast<std::uint32_t>(c - '0');
     }
-    if (!valid || port == 0 || port > 65535)
-        throw CException(kSource, __LINE__, kParse, "Invalid port in URL: " + url);
-    return port;
+    return valid && port <= 65535 ? port : 0;
 }
 
 std::string CollapseSlashes(const std::string& path)
@@ -112,7 +110,8 @@ Url Url::Parse(const std::string& text, bool collapseSlashes)
         authority.erase(colon);
     }
     url.host = ToLower(authority);
-    url.port = portText.empty() ? DefaultPort(url.scheme) : ParsePort(portText, text);
+    url.port = portText.empty() ? DefaultPort(url.scheme) : PortNumber(portText);
+    OV_THROW_IF(!portText.empty() && url.port == 0, "Invalid port in URL: " + text);
     url.portText = std::to_string(url.port);
 
     const std::size_t pathEnd = remainder.find_first_of("?#");

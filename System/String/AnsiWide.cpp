@@ -1,6 +1,6 @@
 #include "System/String/AnsiWide.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Platform.h"
 #include "System/String/AnsiWideNoThrow.h"
 
@@ -13,13 +13,19 @@ namespace OV
 namespace
 {
 constexpr char kSource[] = "Ov\\System\\String\\AnsiWide.cpp";
-}
+
+// The lines that the conversion failures carry.
+constexpr System::FixedPlace kAnsiToWide(22);
+constexpr System::FixedPlace kWideToAnsi(38);
+constexpr System::FixedPlace kCodePageToWide(60);
+constexpr System::FixedPlace kWideToCodePage(81);
+} // namespace
 
 std::wstring AnsiToWide(const std::string& text)
 {
     std::wstring wide;
     if (!TryAnsiToWide(text, wide))
-        throw System::CException(kSource, 22, "OV::AnsiToWide", "Could not convert ANSI to UTF-16.");
+        OV_THROW_AT(kAnsiToWide, "Could not convert ANSI to UTF-16.");
     return wide;
 }
 
@@ -28,7 +34,7 @@ std::string WideToAnsi(const std::wstring& text)
     std::vector<char> buffer(text.size() * 4 + 3, '\0');
     const size_t converted = std::wcstombs(buffer.data(), text.c_str(), buffer.size());
     if (converted == static_cast<size_t>(-1))
-        throw System::CException(kSource, 38, "OV::WideToAnsi", "Could not convert UTF-16 to ANSI.");
+        OV_THROW_AT(kWideToAnsi, "Could not convert UTF-16 to ANSI.");
     return std::string(buffer.data(), converted);
 }
 
@@ -40,8 +46,7 @@ std::wstring MBCSToUtf16_CP(unsigned int codePage, const std::string& text)
     const int converted = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
                                                 buffer.data(), static_cast<int>(buffer.size()));
     if (converted == 0)
-        throw System::CException(kSource, 60, "OV::MBCSToUtf16_CP",
-                                 "Could not convert CP characters to UTF-16.");
+        OV_THROW_AT(kCodePageToWide, "Could not convert CP characters to UTF-16.");
     return std::wstring(buffer.data(), static_cast<size_t>(converted));
 }
 
@@ -54,8 +59,7 @@ std::string Utf16ToMBCS_CP(unsigned int codePage, const std::wstring& text)
         ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), buffer.data(),
                               static_cast<int>(buffer.size()), nullptr, nullptr);
     if (converted == 0)
-        throw System::CException(kSource, 81, "OV::Utf16ToMBCS_CP",
-                                 "Could not convert UTF-16 characters to CP.");
+        OV_THROW_AT(kWideToCodePage, "Could not convert UTF-16 characters to CP.");
     return std::string(buffer.data(), static_cast<size_t>(converted));
 }
 

@@ -1,6 +1,6 @@
 #include "System/Win32/Elevation.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 
 #include <vector>
 
@@ -10,8 +10,6 @@ namespace OV::System::Win32
 namespace
 {
 constexpr char kSource[] = "Ov\\System\\Win32\\Elevation.cpp";
-constexpr char kGetLinkedToken[] = "OV::System::Win32::GetLinkedToken";
-constexpr char kStartProcessUnelevated[] = "OV::System::Win32::StartProcessUnelevated";
 } // namespace
 
 bool IsProcessElevated(HANDLE process)
@@ -29,12 +27,13 @@ bool IsProcessElevated(HANDLE process)
 CHandleHolder GetLinkedToken()
 {
     CHandleHolder token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()))
-        throw CException(kSource, __LINE__, kGetLinkedToken, "OpenProcessToken failed");
+    OV_THROW_LAST_ERROR_IF(!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()),
+                           "OpenProcessToken failed");
     TOKEN_LINKED_TOKEN linked = {};
     DWORD size = 0;
-    if (!::GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size))
-        throw CException(kSource, __LINE__, kGetLinkedToken, "GetTokenInformation(TokenLinkedToken) failed");
+    OV_THROW_LAST_ERROR_IF(
+        !::GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size),
+        "GetTokenInformation(TokenLinkedToken) failed");
     return CHandleHolder(linked.LinkedToken);
 }
 
@@ -43,9 +42,9 @@ StartedProcess StartProcessUnelevated(const std::wstring& commandLine, DWORD cre
     const CHandleHolder linked = GetLinkedToken();
     // CreateProcessAsUserW needs a primary token; the linked one may come as an impersonation token.
     CHandleHolder primary;
-    if (!::DuplicateTokenEx(linked.Get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
-                            primary.Put()))
-        throw CException(kSource, __LINE__, kStartProcessUnelevated, "DuplicateTokenEx failed");
+    OV_THROW_LAST_ERROR_IF(!::DuplicateTokenEx(linked.Get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                                               TokenPrimary, primary.Put()),
+                           "DuplicateTokenEx failed");
 
     // CreateProcessAsUserW may write into the command line, so it gets a copy of its own.
     std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
@@ -53,10 +52,10 @@ StartedProcess StartProcessUnelevated(const std::wstring& commandLine, DWORD cre
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION information = {};
-    if (!::CreateProcessAsUserW(primary.Get(), nullptr, mutableCommandLine.data(), nullptr, nullptr, FALSE,
-                                creationFlags, nullptr, nullptr, &startup, &information))
-        throw CException(kSource, __LINE__, kStartProcessUnelevated,
-                         L"CreateProcessAsUserW failed for " + commandLine);
+    OV_THROW_LAST_ERROR_IF(!::CreateProcessAsUserW(primary.Get(), nullptr, mutableCommandLine.data(), nullptr,
+                                                   nullptr, FALSE, creationFlags, nullptr, nullptr, &startup,
+                                                   &information),
+                           L"CreateProcessAsUserW failed for " + commandLine);
 
     StartedProcess started;
     started.Process.Reset(information.hProcess);

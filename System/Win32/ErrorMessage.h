@@ -9,13 +9,11 @@
 namespace OV::System::Win32
 {
 
-// prefix + the system's text for code. Formatting the text may change the thread's last error, so the code
-// is put back afterwards: a CException constructed from the result then records the failure's own code.
+// prefix + the system's text for code.
 inline std::string WithErrorText(std::string_view prefix, DWORD code)
 {
     std::string message(prefix);
     message += GetErrorText(code);
-    ::SetLastError(code);
     return message;
 }
 

@@ -1,6 +1,6 @@
 #include "System/Win32/Mutex.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Win32/ErrorMessage.h"
 
 namespace OV::System::Win32
@@ -14,12 +14,7 @@ constexpr char kSource[] = "Ov\\System\\Win32\\Mutex.cpp";
 CMutex::CMutex(const std::wstring& name)
 {
     m_Handle.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
-    if (!m_Handle)
-    {
-        const DWORD error = ::GetLastError();
-        throw CException(kSource, __LINE__, "OV::System::Win32::CMutex::CMutex",
-                         WithErrorText("CreateMutex failed with ", error));
-    }
+    OV_THROW_LAST_ERROR_IF(!m_Handle, WithErrorText("CreateMutex failed with ", ::GetLastError()));
 }
 
 DWORD CMutex::Wait(DWORD timeout)
@@ -30,21 +25,15 @@ DWORD CMutex::Wait(DWORD timeout)
         // An abandoned wait still hands us ownership: give it back, so that throwing leaves nothing held.
         if (result == WAIT_ABANDONED)
             ::ReleaseMutex(m_Handle.Get());
-        const DWORD error = ::GetLastError();
-        throw CException(kSource, __LINE__, "OV::System::Win32::CMutex::Wait",
-                         WithErrorText("Wait Failed:", error));
+        OV_THROW(WithErrorText("Wait Failed:", ::GetLastError()));
     }
     return result;
 }
 
 void CMutex::ReleaseMutex()
 {
-    if (!::ReleaseMutex(m_Handle.Get()))
-    {
-        const DWORD error = ::GetLastError();
-        throw CException(kSource, __LINE__, "OV::System::Win32::CMutex::ReleaseMutex",
-                         WithErrorText("Failed to release mutex:", error));
-    }
+    OV_THROW_LAST_ERROR_IF(!::ReleaseMutex(m_Handle.Get()),
+                           WithErrorText("Failed to release mutex:", ::GetLastError()));
 }
 
 CMutexLock::CMutexLock(CMutex& mutex, DWORD timeout) : m_Mutex(&mutex)

@@ -1,6 +1,6 @@
 #include "System/Win32/RegistryKey.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 
 #include <algorithm>
 #include <vector>
@@ -12,9 +12,17 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Win32\\RegistryKey.cpp";
-constexpr char kConstructor[] = "OV::System::Win32::CRegistryKey::CRegistryKey";
-constexpr char kGetString[] = "OV::System::Win32::CRegistryKey::GetString";
-constexpr char kGetUint32[] = "OV::System::Win32::CRegistryKey::GetUint32";
+
+// The lines that the registry's error texts carry. A status-returning registry function does not set the
+// last error: its status is recorded as the last error, so the description carries the system's text.
+constexpr FixedPlace kUnknownRoot(45);
+constexpr FixedPlace kOpenFailure(62);
+constexpr FixedPlace kCreateFailure(71);
+constexpr FixedPlace kStringReadFailure(271);
+constexpr FixedPlace kStringTypeFailure(279);
+constexpr FixedPlace kStringWriteFailure(303);
+constexpr FixedPlace kUint32ReadFailure(325);
+constexpr FixedPlace kUint32TypeFailure(333);
 
 struct RootName
 {
@@ -46,15 +54,6 @@ HKEY FindRoot(const std::wstring& rootName)
     return nullptr;
 }
 
-// The registry functions return their status instead of setting the last error; recording it as the last
-// error puts the system's text for it into the exception's description.
-[[noreturn]] void ThrowRegistryFailure(LSTATUS status, int line, const char* function,
-                                       const std::wstring& message)
-{
-    ::SetLastError(static_cast<DWORD>(status));
-    throw CException(kSource, line, function, std::wstring_view(message));
-}
-
 bool IsMissingValue(LSTATUS status)
 {
     return status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED;
@@ -67,7 +66,7 @@ CRegistryKey::CRegistryKey(const std::wstring& path, bool openExisting, REGSAM e
     const size_t separator = path.find(L'\\');
     const HKEY root = FindRoot(path.substr(0, separator));
     if (root == nullptr)
-        throw CException(kSource, 45, kConstructor, L"Base key in '" + path + L"'is not a predefined key.");
+        OV_THROW_AT(kUnknownRoot, L"Base key in '" + path + L"'is not a predefined key.");
 
     if (separator == std::wstring::npos)
     {
@@ -79,18 +78,16 @@ CRegistryKey::CRegistryKey(const std::wstring& path, bool openExisting, REGSAM e
     const std::wstring subkey = path.substr(separator + 1);
     if (openExisting)
     {
-        const LSTATUS status = ::RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | extraAccess, m_Key.Put());
-        if (status != ERROR_SUCCESS)
-            ThrowRegistryFailure(status, 62, kConstructor,
-                                 L"RegOpenKeyExW failure opening registry key '" + path + L"'.");
+        OV_THROW_WIN32_IF_AT(kOpenFailure,
+                             ::RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | extraAccess, m_Key.Put()),
+                             L"RegOpenKeyExW failure opening registry key '" + path + L"'.");
     }
     else
     {
-        const LSTATUS status = ::RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                 KEY_ALL_ACCESS | extraAccess, nullptr, m_Key.Put(), nullptr);
-        if (status != ERROR_SUCCESS)
-            ThrowRegistryFailure(status, 71, kConstructor,
-                                 L"RegCreateKeyEx failure creating registry key '" + path + L"'.");
+        OV_THROW_WIN32_IF_AT(kCreateFailure,
+                             ::RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                               KEY_ALL_ACCESS | extraAccess, nullptr, m_Key.Put(), nullptr),
+                             L"RegCreateKeyEx failure creating registry key '" + path + L"'.");
     }
 }
 
@@ -119,14 +116,11 @@ std::wstring CRegistryKey::GetString(const std::wstring& name, const std::wstrin
         }
         if (IsMissingValue(status))
             return defaultValue;
-        if (status != ERROR_SUCCESS)
-            ThrowRegistryFailure(status, 271, kGetString,
-                                 L"RegQueryValueEx failure reading registry value '" + ValuePath(name) +
-                                     L"'.");
+        OV_THROW_WIN32_IF_AT(kStringReadFailure, status,
+                             L"RegQueryValueEx failure reading registry value '" + ValuePath(name) + L"'.");
         if (type != REG_SZ && type != REG_EXPAND_SZ)
-            throw CException(kSource, 279, kGetString,
-                             L"Unexpected type for registry value '" + ValuePath(name) +
-                                 L"'. REG_SZ or REG_EXPAND_SZ expected.");
+            OV_THROW_AT(kStringTypeFailure, L"Unexpected type for registry value '" + ValuePath(name) +
+                                                L"'. REG_SZ or REG_EXPAND_SZ expected.");
     }
     // The second call may report fewer bytes than the first (the value changed in between).
     buffer.resize(std::min<size_t>(buffer.size(), (byteCount + 1) / 2));
@@ -144,34 +138,36 @@ std::uint32_t CRegistryKey::GetUint32(const std::wstring& name, std::uint32_t de
                                               reinterpret_cast<BYTE*>(&value), &byteCount);
     if (IsMissingValue(status))
         return defaultValue;
-    if (status != ERROR_SUCCESS)
-        ThrowRegistryFailure(status, 325, kGetUint32,
-                             L"RegQueryValueEx failure reading registry value '" + ValuePath(name) + L"'.");
+    OV_THROW_WIN32_IF_AT(kUint32ReadFailure, status,
+                         L"RegQueryValueEx failure reading registry value '" + ValuePath(name) + L"'.");
     if (type != REG_DWORD)
-        throw CException(kSource, 333, kGetUint32,
-                         L"Unexpected type for registry value '" + ValuePath(name) +
-                             L"'. REG_DWORD expected.");
+        OV_THROW_AT(kUint32TypeFailure,
+                    L"Unexpected type for registry value '" + ValuePath(name) + L"'. REG_DWORD expected.");
     return value;
 }
 
 void CRegistryKey::SetString(const std::wstring& name, const std::wstring& value)
 {
     const DWORD byteCount = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-    const LSTATUS status = ::RegSetValueExW(m_Key.Get(), name.c_str(), 0, REG_SZ,
-                                            reinterpret_cast<const BYTE*>(value.c_str()), byteCount);
-    if (status != ERROR_SUCCESS)
-        ThrowRegistryFailure(status, 303, "OV::System::Win32::CRegistryKey::SetString",
-                             L"RegSetValueEx failure writing registry value '" + ValuePath(name) + L"'.");
+    OV_THROW_WIN32_IF_AT(kStringWriteFailure,
+                         ::RegSetValueExW(m_Key.Get(), name.c_str(), 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(value.c_str()), byteCount),
+                         L"RegSetValueEx failure writing registry value '" + ValuePath(name) + L"'.");
 }
 
 void CRegistryKey::SetUint32(const std::wstring& name, std::uint32_t value)
 {
     const DWORD data = value;
-    const LSTATUS status = ::RegSetValueExW(m_Key.Get(), name.c_str(), 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE*>(&data), sizeof(data));
-    if (status != ERROR_SUCCESS)
-        ThrowRegistryFailure(status, __LINE__, "OV::System::Win32::CRegistryKey::SetUint32",
-                             L"RegSetValueEx failure writing registry value '" + ValuePath(name) + L"'.");
+    OV_THROW_WIN32_IF(::RegSetValueExW(m_Key.Get(), name.c_str(), 0, REG_DWORD,
+                                       reinterpret_cast<const BYTE*>(&data), sizeof(data)),
+                      L"RegSetValueEx failure writing registry value '" + ValuePath(name) + L"'.");
+}
+
+void CRegistryKey::SetBinary(const std::wstring& name, const void* data, std::uint32_t size)
+{
+    OV_THROW_WIN32_IF(
+        ::RegSetValueExW(m_Key.Get(), name.c_str(), 0, REG_BINARY, static_cast<const BYTE*>(data), size),
+        L"RegSetValueEx failure writing registry value '" + ValuePath(name) + L"'.");
 }
 
 bool CRegistryKey::ValueExists(const std::wstring& name) const

@@ -28,6 +28,8 @@ public:
     // Writes REG_SZ with its terminating zero.
     void SetString(const std::wstring& name, const std::wstring& value);
     void SetUint32(const std::wstring& name, std::uint32_t value);
+    // Writes REG_BINARY.
+    void SetBinary(const std::wstring& name, const void* data, std::uint32_t size);
     // Never throws.
     bool ValueExists(const std::wstring& name) const;
 

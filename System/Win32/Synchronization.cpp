@@ -1,6 +1,6 @@
 #include "System/Win32/Synchronization.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Win32/ErrorMessage.h"
 
 namespace OV::System::Win32
@@ -14,12 +14,7 @@ constexpr char kSource[] = "Ov\\System\\Win32\\Synchronization.cpp";
 DWORD CSynchronizationObject::Wait(DWORD timeout)
 {
     const DWORD result = ::WaitForSingleObject(m_Handle.Get(), timeout);
-    if (result == WAIT_FAILED)
-    {
-        const DWORD error = ::GetLastError();
-        throw CException(kSource, __LINE__, "OV::System::Win32::CSynchronizationObject::Wait",
-                         WithErrorText("Wait Failed:", error));
-    }
+    OV_THROW_LAST_ERROR_IF(result == WAIT_FAILED, WithErrorText("Wait Failed:", ::GetLastError()));
     return result;
 }
 

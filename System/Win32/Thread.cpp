@@ -1,5 +1,6 @@
 #include "System/Win32/Thread.h"
 
+#include "System/ErrorBoundary.h"
 #include "System/Win32/UniqueHandle.h"
 
 #include <process.h>
@@ -15,7 +16,6 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Win32\\Thread.cpp";
-constexpr char kThreadProc[] = "OV::System::Win32::CThread::StaticThreadProc";
 constexpr char kBodyText[] = "Thread Execute Function";
 constexpr char kUnknownText[] = "(unknown thread exception) Thread Execute Function";
 constexpr DWORD kStartTimeoutMs = 5000;
@@ -73,9 +73,7 @@ void CThread::ThreadStart(const char* name, std::size_t length)
     // Claiming the state before the thread exists keeps a fast body's Finished from being overwritten,
     // and makes a concurrent second start fail too.
     ThreadState expected = ThreadState::NotStarted;
-    if (!m_State.compare_exchange_strong(expected, ThreadState::Running))
-        throw CException(kSource, __LINE__, "OV::System::Win32::CThread::ThreadStart",
-                         "Thread already started");
+    OV_THROW_IF(!m_State.compare_exchange_strong(expected, ThreadState::Running), "Thread already started");
 
     unsigned threadId = 0;
     m_Handle.Reset(reinterpret_cast<HANDLE>(
@@ -84,14 +82,12 @@ void CThread::ThreadStart(const char* name, std::size_t length)
     {
         const int error = errno;
         m_State.exchange(ThreadState::NotStarted);
-        throw CException(kSource, __LINE__, "OV::System::Win32::CThread::ThreadStart",
-                         "_beginthreadex failure; errno = " + std::to_string(error));
+        OV_THROW("_beginthreadex failure; errno = " + std::to_string(error));
     }
     m_ThreadId = threadId;
 
-    if (m_StartedEvent.Wait(kStartTimeoutMs) == WAIT_TIMEOUT)
-        throw CException(kSource, __LINE__, "OV::System::Win32::CThread::ThreadStart",
-                         "ThreadStart timeout waiting for m_StartedEvent");
+    OV_THROW_IF(m_StartedEvent.Wait(kStartTimeoutMs) == WAIT_TIMEOUT,
+                "ThreadStart timeout waiting for m_StartedEvent");
 
     if (name != nullptr && length != 0)
         NameForDebugger(name, length);
@@ -123,7 +119,7 @@ unsigned __stdcall CThread::StaticThreadProc(void* parameter)
         systemExitCode = 1;
         try
         {
-            self->SetException(MakeRef<CException>(kSource, __LINE__, kThreadProc, caught, kBodyText));
+            self->SetException(MakeRef<CException>(OV_HERE, caught, kBodyText));
         }
         catch (...)
         {
@@ -135,7 +131,7 @@ unsigned __stdcall CThread::StaticThreadProc(void* parameter)
         try
         {
             const std::string text = std::string(caught.what()) + "\r\n(std::exception) " + kBodyText;
-            self->SetException(MakeRef<CException>(kSource, __LINE__, kThreadProc, std::string_view(text)));
+            self->SetException(MakeRef<CException>(OV_HERE, std::string_view(text)));
         }
         catch (...)
         {
@@ -146,8 +142,7 @@ unsigned __stdcall CThread::StaticThreadProc(void* parameter)
         systemExitCode = 1;
         try
         {
-            self->SetException(
-                MakeRef<CException>(kSource, __LINE__, kThreadProc, std::string_view(kUnknownText)));
+            self->SetException(MakeRef<CException>(OV_HERE, std::string_view(kUnknownText)));
         }
         catch (...)
         {

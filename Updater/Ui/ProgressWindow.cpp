@@ -1,7 +1,7 @@
 #include "Updater/Ui/ProgressWindow.h"
 
 #include "System/ErrorText.h"
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/ExitCodeException.h"
 #include "Updater/RunOutcome.h"
 #include "Updater/Ui/ProgressWindowThread.h"
@@ -43,15 +43,8 @@ CProgressWindow::CProgressWindow(const std::wstring& title, const std::wstring& 
             m_ReadyEvent.Reset();
             return;
         }
-        if (result == WAIT_FAILED)
-        {
-            const DWORD error = ::GetLastError();
-            const std::string message =
-                "Waiting for the progress window failed: " + System::GetErrorText(error);
-            ::SetLastError(error);
-            throw System::CException(kSource, __LINE__, "OV::Updater::Ui::CProgressWindow::CProgressWindow",
-                                     message);
-        }
+        OV_THROW_LAST_ERROR_IF(result == WAIT_FAILED, "Waiting for the progress window failed: " +
+                                                          System::GetErrorText(::GetLastError()));
         throw System::CExitCodeException(FailureUIThread);
     }
     catch (...)

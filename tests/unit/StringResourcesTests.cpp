@@ -100,14 +100,7 @@ const ExpectedText kExpectedTexts[] = {
 };
 // clang-format on
 
-struct LibraryTraits
-{
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type module) { return module != nullptr; }
-    static void Close(Type module) { ::FreeLibrary(module); }
-};
-using CLibrary = OV::System::Win32::CUniqueHandle<LibraryTraits>;
+using CLibrary = OV::System::Win32::CUniqueAny<HMODULE, &::FreeLibrary>;
 
 // The updater of the same build: the test program lives in <build>/tests/unit, the updater in <build>.
 std::wstring UpdaterPath()

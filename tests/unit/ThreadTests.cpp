@@ -89,13 +89,7 @@ LONG CALLBACK WatchNamingRaise(EXCEPTION_POINTERS* pointers)
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-struct VectoredHandlerTraits
-{
-    using Type = PVOID;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type handler) { return handler != nullptr; }
-    static void Close(Type handler) { ::RemoveVectoredExceptionHandler(handler); }
-};
+using CVectoredHandler = OV::System::Win32::CUniqueAny<PVOID, &::RemoveVectoredExceptionHandler>;
 
 // Its body uses only what the base class owns, so the base destructor alone may stop it once the body runs.
 // (Before that, the derived object must still exist: the new thread calls Execute through it.)
@@ -163,8 +157,7 @@ TEST(ThreadStart, SecondStartThrowsAndLeavesTheThreadRunning)
 TEST(ThreadStart, NamesTheThreadForDebuggersAndSurvivesWithoutOne)
 {
     g_NamingRaise = NamingRaise();
-    OV::System::Win32::CUniqueHandle<VectoredHandlerTraits> watcher(
-        ::AddVectoredExceptionHandler(1, &WatchNamingRaise));
+    CVectoredHandler watcher(::AddVectoredExceptionHandler(1, &WatchNamingRaise));
     ASSERT_TRUE(watcher);
 
     CRefPtr<CFunctionThread> unnamed = MakeRef<CFunctionThread>(RunUntilStopped);

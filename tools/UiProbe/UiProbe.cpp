@@ -22,13 +22,7 @@ using OV::Updater::Ui::CStringTable;
 namespace
 {
 
-struct LibraryTraits
-{
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static bool IsValid(Type module) { return module != nullptr; }
-    static void Close(Type module) { ::FreeLibrary(module); }
-};
+using CLibrary = OV::System::Win32::CUniqueAny<HMODULE, &::FreeLibrary>;
 
 int ShowMessageBox(const wchar_t* updaterPath, const wchar_t* language, const wchar_t* textId,
                    const std::wstring& kind)
@@ -43,7 +37,7 @@ int ShowMessageBox(const wchar_t* updaterPath, const wchar_t* language, const wc
     else
         return 2;
 
-    const OV::System::Win32::CUniqueHandle<LibraryTraits> updater(
+    const CLibrary updater(
         ::LoadLibraryExW(updaterPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!updater)
     {

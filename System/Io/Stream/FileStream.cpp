@@ -1,6 +1,6 @@
 #include "System/Io/Stream/FileStream.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Io/FilePath.h"
 
 #include <cwchar>
@@ -12,12 +12,6 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Io\\Stream\\FileStream.cpp";
-constexpr char kInit[] = "OV::System::IO::Stream::CFileStream::Init";
-constexpr char kSetPosition[] = "OV::System::IO::Stream::CFileStream::SetPosition";
-constexpr char kGetPosition[] = "OV::System::IO::Stream::CFileStream::GetPosition";
-constexpr char kSeek[] = "OV::System::IO::Stream::CFileStream::Seek";
-constexpr char kSetLength[] = "OV::System::IO::Stream::CFileStream::SetLength";
-constexpr char kWrite[] = "OV::System::IO::Stream::CFileStream::Write";
 
 struct ModeDisposition
 {
@@ -74,10 +68,8 @@ void CFileStream::Init(const std::wstring& path, FileStreamMode mode, std::uint3
         if (entry.mode == mode)
             found = &entry;
     }
-    if (found == nullptr)
-        throw CException(kSource, __LINE__, kInit, "FileStream mode");
-    if (access < FileAccessRead || access > FileAccessReadWrite)
-        throw CException(kSource, __LINE__, kInit, "FileStream access");
+    OV_THROW_IF(found == nullptr, "FileStream mode");
+    OV_THROW_IF(access < FileAccessRead || access > FileAccessReadWrite, "FileStream access");
 
     m_Path = CFilePath::MakeAbsolute(path);
     m_CanRead = (access & FileAccessRead) != 0;
@@ -86,14 +78,8 @@ void CFileStream::Init(const std::wstring& path, FileStreamMode mode, std::uint3
 
     m_File.Reset(
         ::CreateFileW(m_Path.c_str(), desiredAccess, share, nullptr, found->disposition, flags, nullptr));
-    if (!m_File.IsValid())
-    {
-        const DWORD error = ::GetLastError();
-        // The message names the path as the caller gave it, which is what the caller can recognise.
-        const std::wstring message = OpenFailureMessage(path, error);
-        ::SetLastError(error);
-        throw CException(kSource, __LINE__, kInit, message);
-    }
+    // The message names the path as the caller gave it, which is what the caller can recognise.
+    OV_THROW_LAST_ERROR_IF(!m_File.IsValid(), OpenFailureMessage(path, ::GetLastError()));
     if (mode == FileStreamMode::Append)
         Seek(0, SeekEnd);
 }
@@ -110,15 +96,15 @@ void CFileStream::SetPosition(std::int64_t position)
 {
     LARGE_INTEGER distance = {};
     distance.QuadPart = position;
-    if (!::SetFilePointerEx(m_File.Get(), distance, nullptr, FILE_BEGIN))
-        throw CException(kSource, __LINE__, kSetPosition, "failed to seek in file");
+    OV_THROW_LAST_ERROR_IF(!::SetFilePointerEx(m_File.Get(), distance, nullptr, FILE_BEGIN),
+                           "failed to seek in file");
 }
 
 std::int64_t CFileStream::GetPosition()
 {
     LARGE_INTEGER position = {};
-    if (!::SetFilePointerEx(m_File.Get(), LARGE_INTEGER{}, &position, FILE_CURRENT))
-        throw CException(kSource, __LINE__, kGetPosition, "get file position failed");
+    OV_THROW_LAST_ERROR_IF(!::SetFilePointerEx(m_File.Get(), LARGE_INTEGER{}, &position, FILE_CURRENT),
+                           "get file position failed");
     return position.QuadPart;
 }
 
@@ -139,30 +125,28 @@ std::int32_t CFileStream::Read(void* buffer, std::int32_t count)
 
 std::int64_t CFileStream::Seek(std::int64_t offset, int origin)
 {
-    if (origin < SeekBegin || origin > SeekEnd)
-        throw CException(kSource, __LINE__, kSeek, "bad seek origin");
+    OV_THROW_IF(origin < SeekBegin || origin > SeekEnd, "bad seek origin");
     // SeekBegin, SeekCurrent and SeekEnd have the values of FILE_BEGIN, FILE_CURRENT and FILE_END.
     LARGE_INTEGER distance = {};
     distance.QuadPart = offset;
     LARGE_INTEGER position = {};
-    if (!::SetFilePointerEx(m_File.Get(), distance, &position, static_cast<DWORD>(origin)))
-        throw CException(kSource, __LINE__, kSeek, "failed to seek in file");
+    OV_THROW_LAST_ERROR_IF(!::SetFilePointerEx(m_File.Get(), distance, &position, static_cast<DWORD>(origin)),
+                           "failed to seek in file");
     return position.QuadPart;
 }
 
 void CFileStream::SetLength(std::int64_t length)
 {
     LARGE_INTEGER current = {};
-    if (!::SetFilePointerEx(m_File.Get(), LARGE_INTEGER{}, &current, FILE_CURRENT))
-        throw CException(kSource, __LINE__, kSetLength, "failed to get file pointer");
+    OV_THROW_LAST_ERROR_IF(!::SetFilePointerEx(m_File.Get(), LARGE_INTEGER{}, &current, FILE_CURRENT),
+                           "failed to get file pointer");
     LARGE_INTEGER end = {};
     end.QuadPart = length;
-    if (!::SetFilePointerEx(m_File.Get(), end, nullptr, FILE_BEGIN))
-        throw CException(kSource, __LINE__, kSetLength, "failed to seek from beginning of file");
-    if (!::SetEndOfFile(m_File.Get()))
-        throw CException(kSource, __LINE__, kSetLength, "SetEndOfFile() failure");
-    if (!::SetFilePointerEx(m_File.Get(), current, nullptr, FILE_BEGIN))
-        throw CException(kSource, __LINE__, kSetLength, "failed to seek in file");
+    OV_THROW_LAST_ERROR_IF(!::SetFilePointerEx(m_File.Get(), end, nullptr, FILE_BEGIN),
+                           "failed to seek from beginning of file");
+    OV_THROW_LAST_ERROR_IF(!::SetEndOfFile(m_File.Get()), "SetEndOfFile() failure");
+    OV_THROW_LAST_ERROR_IF(!::SetFilePointerEx(m_File.Get(), current, nullptr, FILE_BEGIN),
+                           "failed to seek in file");
 }
 
 void CFileStream::Write(const void* buffer, std::int32_t count)
@@ -170,17 +154,15 @@ void CFileStream::Write(const void* buffer, std::int32_t count)
     if (count < 0)
     {
         ::SetLastError(ERROR_INVALID_PARAMETER);
-        throw CException(kSource, __LINE__, kWrite, "WriteFile() failure");
+        OV_THROW("WriteFile() failure");
     }
     DWORD written = 0;
     if (!::WriteFile(m_File.Get(), buffer, static_cast<DWORD>(count), &written, nullptr))
     {
-        if (::GetLastError() == ERROR_DISK_FULL)
-            throw CException(kSource, __LINE__, kWrite, "ERROR_DISK_FULL");
-        throw CException(kSource, __LINE__, kWrite, "WriteFile() failure");
+        OV_THROW_IF(::GetLastError() == ERROR_DISK_FULL, "ERROR_DISK_FULL");
+        OV_THROW("WriteFile() failure");
     }
-    if (written != static_cast<DWORD>(count))
-        throw CException(kSource, __LINE__, kWrite, "WriteFile() wrote incorrect number of bytes");
+    OV_THROW_IF(written != static_cast<DWORD>(count), "WriteFile() wrote incorrect number of bytes");
 }
 
 } // namespace OV::System::IO::Stream

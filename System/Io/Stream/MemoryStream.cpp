@@ -1,6 +1,6 @@
 #include "System/Io/Stream/MemoryStream.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +13,6 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Io\\Stream\\MemoryStream.cpp";
-constexpr char kSetPosition[] = "OV::System::IO::Stream::CMemoryStream::SetPosition";
-constexpr char kReadCur[] = "OV::System::IO::Stream::CMemoryStream::ReadCur";
-constexpr char kSeekCur[] = "OV::System::IO::Stream::CMemoryStream::SeekCur";
-constexpr char kWriteCur[] = "OV::System::IO::Stream::CMemoryStream::WriteCur";
-constexpr char kSetLength[] = "OV::System::IO::Stream::CMemoryStream::SetLength";
-constexpr char kSetCapacity[] = "OV::System::IO::Stream::CMemoryStream::SetCapacity";
-constexpr char kChangeCapacityTo[] = "OV::System::IO::Stream::CMemoryStream::ChangeCapacityTo";
 
 constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int64_t>::max();
 
@@ -33,6 +26,11 @@ bool AddWithoutOverflow(std::int64_t base, std::int64_t offset, std::int64_t& su
     return true;
 }
 
+bool IsCursor(int cursor)
+{
+    return cursor == 0 || cursor == 1;
+}
+
 } // namespace
 
 CMemoryStream::CMemoryStream(void* memory, std::int64_t length)
@@ -42,8 +40,7 @@ CMemoryStream::CMemoryStream(void* memory, std::int64_t length)
     {
         m_Buffer = nullptr;
         m_Capacity = m_Length = 0;
-        throw CException(kSource, __LINE__, "OV::System::IO::Stream::CMemoryStream::CMemoryStream",
-                         "memory stream length");
+        OV_THROW("memory stream length");
     }
 }
 
@@ -53,30 +50,22 @@ CMemoryStream::~CMemoryStream()
         std::free(m_Buffer);
 }
 
-void CMemoryStream::CheckCursor(int cursor, const char* function, int line)
-{
-    if (cursor != 0 && cursor != 1)
-        throw CException(kSource, line, function, "memory stream position cursor");
-}
-
 std::int64_t CMemoryStream::GetCursorPosition(int cursor) const
 {
-    CheckCursor(cursor, "OV::System::IO::Stream::CMemoryStream::GetCursorPosition", __LINE__);
+    OV_THROW_IF(!IsCursor(cursor), "memory stream position cursor");
     return m_Cursors[cursor];
 }
 
 void CMemoryStream::SetPosition(std::int64_t position)
 {
-    if (position < 0 || position > m_Length)
-        throw CException(kSource, __LINE__, kSetPosition, "memory stream position");
+    OV_THROW_IF(position < 0 || position > m_Length, "memory stream position");
     m_Cursors[0] = position;
 }
 
 std::int32_t CMemoryStream::ReadCur(int cursor, void* buffer, std::int32_t count)
 {
-    if (count < 0)
-        throw CException(kSource, __LINE__, kReadCur, "bad memory stream read count");
-    CheckCursor(cursor, kReadCur, __LINE__);
+    OV_THROW_IF(count < 0, "bad memory stream read count");
+    OV_THROW_IF(!IsCursor(cursor), "memory stream position cursor");
     std::int64_t& position = m_Cursors[cursor];
     std::int64_t available = m_Length - position;
     if (available < 0)
@@ -96,7 +85,7 @@ std::int64_t CMemoryStream::Seek(std::int64_t offset, int origin)
 
 void CMemoryStream::SeekCur(int cursor, std::int64_t offset, int origin)
 {
-    CheckCursor(cursor, kSeekCur, __LINE__);
+    OV_THROW_IF(!IsCursor(cursor), "memory stream position cursor");
     std::int64_t base = 0;
     switch (origin)
     {
@@ -110,7 +99,7 @@ void CMemoryStream::SeekCur(int cursor, std::int64_t offset, int origin)
         base = m_Length;
         break;
     default:
-        throw CException(kSource, __LINE__, kSeekCur, "seek origin");
+        OV_THROW("seek origin");
     }
     std::int64_t target = 0;
     if (AddWithoutOverflow(base, offset, target) && target >= 0 && target <= m_Length)
@@ -121,15 +110,12 @@ void CMemoryStream::WriteCur(int cursor, const void* buffer, std::int32_t count)
 {
     if (count == 0)
         return;
-    if (buffer == nullptr)
-        throw CException(kSource, __LINE__, kWriteCur, "nullptr buffer pointer");
-    CheckCursor(cursor, kWriteCur, __LINE__);
-    if (count < 0)
-        throw CException(kSource, __LINE__, kWriteCur, "bad memory stream write count");
+    OV_THROW_IF(buffer == nullptr, "nullptr buffer pointer");
+    OV_THROW_IF(!IsCursor(cursor), "memory stream position cursor");
+    OV_THROW_IF(count < 0, "bad memory stream write count");
     std::int64_t& position = m_Cursors[cursor];
     std::int64_t end = 0;
-    if (!AddWithoutOverflow(position, count, end))
-        throw CException(kSource, __LINE__, kWriteCur, "memory stream length");
+    OV_THROW_IF(!AddWithoutOverflow(position, count, end), "memory stream length");
     if (end > m_Length)
         SetLength(end);
     std::memcpy(m_Buffer + position, buffer, static_cast<size_t>(count));
@@ -138,28 +124,23 @@ void CMemoryStream::WriteCur(int cursor, const void* buffer, std::int32_t count)
 
 void CMemoryStream::SetLength(std::int64_t length)
 {
-    if (length < 0)
-        throw CException(kSource, __LINE__, kSetLength, "memory stream length");
+    OV_THROW_IF(length < 0, "memory stream length");
     if (length == m_Length)
         return;
-    if (!m_OwnsBuffer)
-        throw CException(kSource, __LINE__, kSetLength, "SetLength on externally-owned memory stream");
+    OV_THROW_IF(!m_OwnsBuffer, "SetLength on externally-owned memory stream");
     if (length > m_Capacity)
     {
-        // Doubling keeps a stream that grows in small writes at a logarithmic number of reallocations.
-        if (length > kMaxPosition / 2)
-            throw CException(kSource, __LINE__, kChangeCapacityTo, "realloc failed");
-        ChangeCapacityTo(2 * length);
+        // Doubling keeps a stream that grows in small writes at a logarithmic number of reallocations; a
+        // length whose double leaves the range asks for more than can ever be allocated.
+        ChangeCapacityTo(length > kMaxPosition / 2 ? kMaxPosition : 2 * length);
     }
     m_Length = length;
 }
 
 void CMemoryStream::SetCapacity(std::int64_t capacity)
 {
-    if (capacity < 0)
-        throw CException(kSource, __LINE__, kSetCapacity, "memory stream length");
-    if (!m_OwnsBuffer)
-        throw CException(kSource, __LINE__, kSetCapacity, "SetCapacity on externally-owned memory stream");
+    OV_THROW_IF(capacity < 0, "memory stream length");
+    OV_THROW_IF(!m_OwnsBuffer, "SetCapacity on externally-owned memory stream");
     if (capacity > m_Capacity)
         ChangeCapacityTo(capacity);
 }
@@ -173,10 +154,10 @@ void CMemoryStream::ChangeCapacityTo(std::int64_t capacity)
     {
         // A size that does not fit size_t (a 32-bit process) cannot be allocated either.
         if (static_cast<std::uint64_t>(capacity) > std::numeric_limits<size_t>::max())
-            throw CException(kSource, __LINE__, kChangeCapacityTo, "realloc failed");
+            OV_THROW("realloc failed");
         buffer = static_cast<std::uint8_t*>(std::realloc(m_Buffer, static_cast<size_t>(capacity)));
         if (buffer == nullptr)
-            throw CException(kSource, __LINE__, kChangeCapacityTo, "realloc failed");
+            OV_THROW("realloc failed");
     }
     else
     {

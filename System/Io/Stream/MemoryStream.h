@@ -49,7 +49,6 @@ public:
 
 private:
     void ChangeCapacityTo(std::int64_t capacity);
-    static void CheckCursor(int cursor, const char* function, int line);
 
     std::uint8_t* m_Buffer = nullptr;
     std::int64_t m_Capacity = 0;
