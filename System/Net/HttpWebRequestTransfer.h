@@ -20,9 +20,10 @@ namespace OV::System::Net
 class CHttpWebRequestTransfer
 {
 public:
-    // Takes a copy of the settings and the output path as they are now.
     explicit CHttpWebRequestTransfer(RequestSharedState& shared);
 
+    // Takes a copy of the settings and the output path as they are when it begins, runs the transfer
+    // and marks the request complete.
     void Run() noexcept;
 
 private:
