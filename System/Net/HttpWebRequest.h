@@ -1,14 +1,13 @@
 #pragma once
 
 #include "System/Io/Stream/MemoryStream.h"
-#include "System/Net/InternetHandle.h"
+#include "System/Net/HttpWebRequestResult.h"
+#include "System/Net/HttpWebRequestWorker.h"
 #include "System/Net/RequestSharedState.h"
 #include "System/Net/Url.h"
 #include "System/Object.h"
 #include "System/RefPtr.h"
-#include "System/Stopwatch.h"
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,36 +19,15 @@ namespace OV::System::Net
 // stream, or appended to a file when an output file is set. The caller sets it up, starts it, then polls
 // IsComplete (or waits in GetResponseStream) and reads status, headers and body. A failed transfer
 // raises nothing: it is recorded in the request (GotResponse, GetStatusCode, GetFailureDetail, ...).
-class CHttpWebRequest : public CNonCopyable
+//
+// Its parts: the settings (HttpWebRequestSettings), the worker thread (CHttpWebRequestWorker) running one
+// transfer (CHttpWebRequestTransfer) that writes the body to its sink (CHttpWebRequestBodySink), and the
+// result it hands back (HttpWebRequestResult), all in the state the request shares with its worker.
+class CHttpWebRequest : public CNonCopyable, public HttpWebRequestCodes
 {
 public:
     // Constructor option: start the request at once.
     static constexpr std::uint32_t kStartAtOnce = 4;
-
-    enum RequestState : std::uint32_t
-    {
-        StateCreated = 0,
-        StateRunning = 1,
-        StateSucceeded = 3,
-        StateFailed = 4
-    };
-
-    enum FailureDetail : std::uint32_t
-    {
-        DetailNone = 0,
-        DetailSucceeded = 1,
-        DetailAborted = 2,
-        DetailHttpStatus = 3,        // the status was neither 2xx nor 304
-        DetailOpenFailed = 4,        // InternetOpenA
-        DetailConnectFailed = 5,     // InternetConnectA
-        DetailOpenRequestFailed = 6, // HttpOpenRequestA
-        DetailReadFailed = 7,        // InternetReadFile, or the body ended before its announced length
-        DetailOutputOpenFailed = 8,
-        DetailOutputWriteFailed = 9,
-        DetailDiskFull = 10,
-        DetailTooLong = 11, // the body is longer than maxLength
-        DetailOther = 12
-    };
 
     // What GetResponseStream returns: the content length and the body in memory.
     class ResponseView
@@ -115,7 +93,7 @@ public:
     std::string GetHeader(const std::string& name) const;
 
     // Results.
-    const Url& GetUrl() const { return m_Url; }
+    const Url& GetUrl() const { return m_Shared->m_Url; }
     bool GotResponse() const;
     std::int32_t GetStatusCode() const;
     std::vector<std::string> GetHeaderLines() const;
@@ -134,67 +112,20 @@ public:
     std::string GetCertificateIssuer() const;
     CRefPtr<OV::System::IO::Stream::CMemoryStream> GetBodyStream() const;
 
-    // The progress arithmetic: `contentLength` is what GetContentLength gives (-1 while unknown).
-    static float ComputeProgressPercent(bool complete, std::int32_t statusCode, std::int64_t contentLength,
-                                        std::int64_t expectedTotal, std::uint64_t bytesReceived);
-
 private:
-    struct Settings;
-
-    static unsigned __stdcall WorkerMain(void* argument);
-
-    // Worker side (HttpWebRequestTransfer.cpp).
-    void RunTransfer() noexcept;
-    void Transfer();
-    HINTERNET OpenRequest(const Settings& settings);
-    bool ReceiveHeaders(HINTERNET request, const Settings& settings, std::int64_t& contentLength);
-    void ReceiveBody(HINTERNET request, const Settings& settings, std::int64_t contentLength);
-    void FinishTransfer() noexcept;
-    void PublishStatus();
-    void Fail(std::uint32_t detail, std::uint32_t errorCode, const std::string& text);
-    bool EndIfCancelRequested();
-
-    float ProgressLocked() const;
-    std::int64_t ContentLengthLocked() const;
     bool TimeLimitExceeded(std::uint32_t& sliceMs) const;
-    void ResetForTransfer();
+    // One field of the result, read under the fields lock.
+    template <typename T>
+    T ReadResult(T HttpWebRequestResult::*field) const
+    {
+        Win32::CCriticalSectionLock lock(m_Shared->m_FieldsLock);
+        return m_Shared->m_Result.*field;
+    }
 
     bool m_Started = false;
     ResponseView m_ResponseView;
-    std::vector<std::string> m_HeaderLines;
-    std::int32_t m_TotalTimeoutMs = -1;
-    std::int32_t m_StallTimeoutMs = 10000;
-    std::uint64_t m_MaxLength = ~std::uint64_t(0);
-    bool m_CancelRequested = false;
-    std::string m_AcceptType;
-    std::string m_ConnectionHeader;
-    std::string m_ContentTypeHeader;
-    std::string m_UserAgent = "Mozilla/4.0 (compatible; MSIE 5.0; CDA 6.0)";
-    std::string m_Verb = "GET";
-    std::vector<char> m_RequestBody;
-    Url m_Url;
-    std::int64_t m_ContentLength = 0;
-    std::int64_t m_ExpectedTotal = 0;
-    bool m_HasContentLength = false;
-    std::uint64_t m_BytesReceived = 0;
-    CRefPtr<OV::System::IO::Stream::CMemoryStream> m_ResponseStream;
-    std::atomic<bool> m_Complete{false};
-    bool m_GotResponse = false;
-    std::string m_CertificateText;
-    std::string m_CertificateSubject;
-    std::string m_CertificateIssuer;
-    CStopwatch m_StallTimer;
-    bool m_Cancelled = false;
-    std::int32_t m_StatusCode = -1;
-    bool m_Failed = false;
-    bool m_EndedShort = false; // the body ended before its announced length
-    CStopwatch m_TotalTimer;
-    std::uint32_t m_State = StateCreated;
-    std::uint32_t m_FailureDetail = DetailNone;
-    std::uint32_t m_ErrorCode = 0;
-    std::string m_FailureText;
     CRefPtr<RequestSharedState> m_Shared;
-    std::vector<std::string> m_ExtraHeaders;
+    CHttpWebRequestWorker m_Worker;
 };
 
 } // namespace OV::System::Net

@@ -9,6 +9,7 @@
 
 using OV::System::CException;
 using OV::System::Net::CHttpWebRequest;
+using OV::System::Net::HttpWebRequestResult;
 
 TEST(HttpWebRequestScheme, OnlyHttpAndHttpsAreAccepted)
 {
@@ -79,8 +80,8 @@ TEST(HttpWebRequestProgress, RisesFromOneToNinetyNineAndReachesHundredOnlyWhenCo
     for (const Case& c : cases)
     {
         EXPECT_NEAR(c.expected,
-                    CHttpWebRequest::ComputeProgressPercent(c.complete, c.status, c.contentLength,
-                                                            c.expectedTotal, c.received),
+                    HttpWebRequestResult::ComputeProgressPercent(c.complete, c.status, c.contentLength,
+                                                                 c.expectedTotal, c.received),
                     0.001f)
             << c.complete << " " << c.status << " " << c.contentLength << " " << c.expectedTotal << " "
             << c.received;

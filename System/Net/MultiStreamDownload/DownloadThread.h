@@ -2,7 +2,7 @@
 
 #include "System/Exception.h"
 #include "System/Net/InternetHandle.h"
-#include "System/Net/MultiStreamDownload/HTTPDownload.h"
+#include "System/Net/MultiStreamDownload/DownloadStreamOwner.h"
 #include "System/Platform.h"
 #include "System/RefPtr.h"
 #include "System/Win32/Synchronization.h"
@@ -17,12 +17,11 @@
 namespace OV::System::Net::MultiStreamDownload
 {
 
-class CHTTPDownload;
 class CWriteOutputThread;
 
 // Fetches one byte range (a stream) of the download with WinInet and hands the bytes to its write-output
 // thread. Network failures are retried with growing pauses, resuming from the stream's state file; a
-// server answer that shows the plan cannot work (range refused, file changed) asks the watchdog for a
+// server answer that shows the plan cannot work (range refused, file changed) asks its owner for a
 // restart of the whole download. The send and the reads run asynchronously in WinInet and the thread
 // waits for them itself, so it sees its stop signal at once and can tell a trickle from a transfer.
 // Every connection also carries receive, send and connect time-outs, so a silent server ends WinInet's
@@ -31,10 +30,10 @@ class CDownloadThread : public Win32::CThread
 {
 public:
     // Starts the thread at once. lastByte is 0xFFFFFFFF when the size is not known (downloadSize 0).
-    // generation names the start of the download that made this stream, so that the watchdog can tell a
+    // generation names the start of the download that made this stream, so that the owner can tell a
     // restart request of an earlier start from a current one.
     CDownloadThread(const std::string& userAgent, const std::string& url, const std::wstring& target,
-                    std::uint32_t firstByte, std::uint32_t lastByte, CHTTPDownload& download,
+                    std::uint32_t firstByte, std::uint32_t lastByte, IDownloadStreamOwner& owner,
                     std::uint32_t downloadSize, std::uint32_t streamIndex, std::uint32_t streamCount,
                     std::int32_t retryCount, const DownloadLimits& limits, std::uint32_t generation);
     ~CDownloadThread() override;
@@ -61,7 +60,17 @@ private:
 
     void RunAttempt();
     void EstablishConnection(std::uint32_t& offset, ServerAnswer& answer);
+    // Opens the session, connection and request handles of the attempt; false when a stop came meanwhile.
+    bool OpenHandles();
     void CheckStatus(std::uint32_t& offset, ServerAnswer& answer, const std::string& headers);
+    // The statuses that end the answer here: true for the 416 of an empty file, which says all; a failure
+    // status throws (after asking for a restart where one could help).
+    bool CheckFailureStatus(std::uint32_t status, ServerAnswer& answer, const std::string& headers);
+    // A 206 must serve exactly the bytes asked for.
+    void CheckPartialContent(std::uint32_t offset, ServerAnswer& answer, const std::string& headers,
+                             bool hasLength, std::uint32_t contentLength, bool noRanges);
+    // Takes the size the server named: the size cap, the switch to two streams, the plan's size.
+    void TakeServerSize(const ServerAnswer& answer, bool resumed);
     // The stall rule's window: bytes received since start (GetTickCount64).
     struct StallWindow
     {
@@ -70,6 +79,12 @@ private:
     };
 
     void DownloadBits(std::uint32_t offset);
+    // Reads the answer block by block and queues each block for the writer. True when the answer ended
+    // or nothing more is due; false when the stream stopped.
+    bool ReceiveBlocks(CWriteOutputThread& writer, std::uint32_t offset, std::uint64_t& remaining,
+                       std::uint32_t& bytesThisConnection);
+    // Fails the attempt as a network failure with the server's last response text.
+    [[noreturn]] void ThrowReadFailure(DWORD read, DWORD readError);
     // Reads up to size bytes of the answer into buffer without waiting for more than has arrived; false
     // when a read failed (GetLastError says why). Throws when the connection stalled. read 0: the end of
     // the answer, or a stop.
@@ -82,6 +97,8 @@ private:
     bool ArriveAtEnd();
     // Where this stream's range ends (exclusive), once the size is known.
     std::uint64_t StreamEnd() const;
+    void Report(StreamReport::Event event, std::uint32_t bytesDone, std::uint32_t bytesThisConnection,
+                const CRefPtr<CException>& failure = nullptr);
     void ReportComplete(std::uint32_t offset, std::uint32_t bytesThisConnection);
     void CloseHandles();
     void RequestSingleStreamRestart(const std::string& message);
@@ -112,7 +129,7 @@ private:
     // Fails the attempt as a network failure (retried), with the given last error.
     [[noreturn]] void ThrowNetwork(int line, const std::string& message, DWORD error);
 
-    CHTTPDownload& m_Download;
+    IDownloadStreamOwner& m_Owner;
     std::string m_UserAgent;
     std::string m_Url;
     std::uint32_t m_FirstByte;

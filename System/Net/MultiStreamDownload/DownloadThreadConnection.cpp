@@ -1,7 +1,6 @@
 // The connection set-up of a download thread: request, status and header checks.
 #include "System/Net/MultiStreamDownload/ContentRange.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
-#include "System/Net/MultiStreamDownload/HTTPDownload.h"
 #include "System/Net/Url.h"
 #include "System/String/AnsiWide.h"
 
@@ -119,7 +118,7 @@ bool CDownloadThread::QueryHeader(DWORD infoLevel, std::string& value)
     return true;
 }
 
-void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& answer)
+bool CDownloadThread::OpenHandles()
 {
     m_Async = MakeRef<AsyncState>();
     m_Internet.Reset(::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
@@ -130,7 +129,7 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
     if (::InternetSetStatusCallbackA(m_Internet.Get(), &StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
         ThrowNetwork(__LINE__, "InternetSetStatusCallback failed.", ::GetLastError());
     if (IsStopSignalled())
-        return;
+        return false;
 
     Url url;
     try
@@ -159,7 +158,7 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
     }
     SetTimeouts(m_Connection.Get(), "connection");
     if (IsStopSignalled())
-        return;
+        return false;
 
     const std::wstring objectName = AnsiToWide(url.GetObjectName());
     const wchar_t* acceptTypes[] = {L"*/*", nullptr};
@@ -177,18 +176,23 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
                          L"HttpOpenRequestW failed.  URL=" + AnsiToWide(m_Url) + L"\r\nPath=" + objectName);
     }
     SetTimeouts(m_Request.Get(), "request");
-    if (IsStopSignalled())
+    return !IsStopSignalled();
+}
+
+void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& answer)
+{
+    if (!OpenHandles())
         return;
 
     // A fresh download asks for a bounded first answer: whatever the file's size, that answer is read to
     // its end, so learning the size never means closing a body unread.
-    m_AskedFirstBytes = m_SingleStream && offset == 0 && !m_SizeKnown && !m_Download.IsSingleStreamForced();
+    m_AskedFirstBytes = m_SingleStream && offset == 0 && !m_SizeKnown && !m_Owner.IsSingleStreamForced();
     m_AnswerEnd = 0;
     std::string headers = "Connection: Keep-Alive\r\n";
     if (!m_SingleStream)
         headers += "Range: bytes=" + std::to_string(offset) + "-" + std::to_string(m_LastByte) + "\r\n";
     else if (m_AskedFirstBytes)
-        headers += "Range: bytes=0-" + std::to_string(CHTTPDownload::kFirstRequestLength - 1) + "\r\n";
+        headers += "Range: bytes=0-" + std::to_string(kFirstRequestLength - 1) + "\r\n";
     else if (offset != 0)
         headers += "Range: bytes=" + std::to_string(offset) + "-\r\n";
     if (!::HttpAddRequestHeadersA(m_Request.Get(), headers.c_str(), static_cast<DWORD>(-1),
@@ -228,40 +232,9 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     std::uint32_t status = 0;
     if (!QueryHeader(HTTP_QUERY_STATUS_CODE, statusText) || !ParseHeaderNumber(statusText, status))
         ThrowNetwork(__LINE__, "HTTP status is not in header, URL=" + m_Url + headers, 0);
-    const std::string code = std::to_string(status);
 
-    if (status == 416)
-    {
-        // The first bytes of an empty file cannot be served: the file is empty, and that answer says all.
-        std::string rangeText;
-        if (m_AskedFirstBytes && QueryHeader(HTTP_QUERY_CONTENT_RANGE, rangeText) &&
-            IsEmptyFileRange(rangeText))
-        {
-            answer.sizeGiven = true;
-            answer.size = 0;
-            return;
-        }
-        RequestSingleStreamRestart("HTTP status is 416.  URL=" + m_Url + headers);
-    }
-    if (status == 401 || status == 403)
-    {
-        m_AuthNeeded = true;
-        ThrowNetwork(__LINE__, "HTTP status is " + code + ":  refresh auth needed.  URL=" + m_Url + headers,
-                     0);
-    }
-    if (status >= 400)
-        ThrowNetwork(__LINE__, "HTTP status is bad:" + code + " URL=" + m_Url + headers, 0);
-    if (status != 200 && status != 206)
-    {
-        std::string acceptRanges;
-        if (!m_SingleStream && QueryHeader(HTTP_QUERY_ACCEPT_RANGES, acceptRanges) &&
-            acceptRanges.find("none") != std::string::npos)
-            RequestSingleStreamRestart("Server doesn't support ranges.  URL=" + m_Url + headers);
-        ThrowNetwork(__LINE__,
-                     "HTTP status is unexpected (expected 206 or 200)  status=" + code + "  URL=" + m_Url +
-                         headers,
-                     0);
-    }
+    if (CheckFailureStatus(status, answer, headers))
+        return;
 
     std::string lengthText;
     std::uint32_t contentLength = 0;
@@ -275,7 +248,7 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
                           (QueryHeader(HTTP_QUERY_ACCEPT_RANGES, acceptRanges) &&
                            acceptRanges.find("none") != std::string::npos);
     if (noRanges)
-        m_Download.ForceSingleStream();
+        m_Owner.ForceSingleStream();
 
     if (status == 200)
     {
@@ -298,6 +271,52 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
         return;
     }
 
+    CheckPartialContent(offset, answer, headers, hasLength, contentLength, noRanges);
+}
+
+bool CDownloadThread::CheckFailureStatus(std::uint32_t status, ServerAnswer& answer,
+                                         const std::string& headers)
+{
+    const std::string code = std::to_string(status);
+    if (status == 416)
+    {
+        // The first bytes of an empty file cannot be served: the file is empty, and that answer says all.
+        std::string rangeText;
+        if (m_AskedFirstBytes && QueryHeader(HTTP_QUERY_CONTENT_RANGE, rangeText) &&
+            IsEmptyFileRange(rangeText))
+        {
+            answer.sizeGiven = true;
+            answer.size = 0;
+            return true;
+        }
+        RequestSingleStreamRestart("HTTP status is 416.  URL=" + m_Url + headers);
+    }
+    if (status == 401 || status == 403)
+    {
+        m_AuthNeeded = true;
+        ThrowNetwork(__LINE__, "HTTP status is " + code + ":  refresh auth needed.  URL=" + m_Url + headers,
+                     0);
+    }
+    if (status >= 400)
+        ThrowNetwork(__LINE__, "HTTP status is bad:" + code + " URL=" + m_Url + headers, 0);
+    if (status != 200 && status != 206)
+    {
+        std::string acceptRanges;
+        if (!m_SingleStream && QueryHeader(HTTP_QUERY_ACCEPT_RANGES, acceptRanges) &&
+            acceptRanges.find("none") != std::string::npos)
+            RequestSingleStreamRestart("Server doesn't support ranges.  URL=" + m_Url + headers);
+        ThrowNetwork(__LINE__,
+                     "HTTP status is unexpected (expected 206 or 200)  status=" + code + "  URL=" + m_Url +
+                         headers,
+                     0);
+    }
+    return false;
+}
+
+void CDownloadThread::CheckPartialContent(std::uint32_t offset, ServerAnswer& answer,
+                                          const std::string& headers, bool hasLength,
+                                          std::uint32_t contentLength, bool noRanges)
+{
     // 206: the body must be exactly the bytes asked for, or they would land at the wrong offset.
     std::string rangeText;
     ContentRange range;
@@ -314,8 +333,7 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     {
         if (range.last + 1 < StreamEnd() || !m_SizeKnown)
             m_AnswerEnd = range.last + 1;
-        answer.boundedFirst =
-            m_AskedFirstBytes && !noRanges && range.last + 1 <= CHTTPDownload::kFirstRequestLength;
+        answer.boundedFirst = m_AskedFirstBytes && !noRanges && range.last + 1 <= kFirstRequestLength;
         if (range.hasTotal)
         {
             answer.sizeGiven = true;

@@ -3,9 +3,9 @@
 #include "System/Net/MultiStreamDownload/CaughtException.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
 #include "System/Net/MultiStreamDownload/ProgressFile.h"
-#include "System/SystemInfo.h"
 #include "System/Net/MultiStreamDownload/WatchdogThread.h"
 #include "System/String/AnsiWide.h"
+#include "System/SystemInfo.h"
 
 #include <algorithm>
 #include <optional>
@@ -18,10 +18,7 @@ namespace
 
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\HTTPDownload.cpp";
 constexpr char kCallback[] = "OV::System::Net::MultiStreamDownload::CHTTPDownload::DownloadThreadCallback";
-constexpr char kFinalize[] = "OV::System::Net::MultiStreamDownload::CHTTPDownload::FinalizeDownload";
 constexpr char kWatchdogName[] = "OVDownloadWatchdog";
-constexpr int kMoveAttempts = 100;
-constexpr DWORD kMoveRetryMs = 250;
 constexpr DWORD kMeetingPollMs = 50;
 constexpr DWORD kForceCloseMs = 1000;
 
@@ -43,7 +40,7 @@ CHTTPDownload::CHTTPDownload(const std::wstring& userAgent, const std::wstring& 
         NotifyProgress();
         return;
     }
-    m_Watchdog = MakeRef<CWatchdogThread>(*this);
+    m_Watchdog = MakeRef<CWatchdogThread>(static_cast<IRestartTarget&>(*this));
     m_Watchdog->ThreadStart(kWatchdogName, sizeof(kWatchdogName) - 1);
     {
         Win32::CCriticalSectionLock lock(m_StateLock);
@@ -188,7 +185,8 @@ void CHTTPDownload::AddStreamLocked(std::uint32_t index, std::uint32_t first, st
     slot->index = index;
     slot->firstByte = first;
     // The thread starts at once; its calls back wait for the state lock until its slot exists.
-    slot->thread = MakeRef<CDownloadThread>(m_UserAgent, m_Url, m_Target, first, last, *this, m_DownloadSize,
+    IDownloadStreamOwner& owner = *this;
+    slot->thread = MakeRef<CDownloadThread>(m_UserAgent, m_Url, m_Target, first, last, owner, m_DownloadSize,
                                             index, m_StreamCount, m_RetryCount, m_Limits, m_Generation);
     m_Streams.push_back(slot);
 }
@@ -209,9 +207,13 @@ std::uint32_t CHTTPDownload::SwitchToTwoStreams(std::uint32_t size, std::uint32_
     return split;
 }
 
-void CHTTPDownload::RestartSingleStream(std::uint32_t generation)
+void CHTTPDownload::RequestRestart(RestartRequest request, Win32::CThread& thread, const std::string& message,
+                                   std::uint32_t generation)
 {
-    Restart(1, generation);
+    if (request == RestartRequest::SingleStream)
+        m_Watchdog->SignalRestartDownloadSingleStream(thread, message, generation);
+    else if (request == RestartRequest::MultiStream)
+        m_Watchdog->SignalRestartDownloadMultiStream(thread, message, generation);
 }
 
 void CHTTPDownload::RestartMultiStream(std::uint32_t generation)
@@ -307,17 +309,6 @@ void CHTTPDownload::WaitForAllStreams()
                     m_Streams.end());
 }
 
-void CHTTPDownload::Cleanup(bool deleteCache)
-{
-    Win32::CCriticalSectionLock lock(m_StateLock);
-    ::DeleteFileW(m_Target.c_str());
-    for (std::uint32_t index = 0; index < kMaxStreams; ++index)
-        StreamProgress::Delete(m_Target, index);
-    DownloadProgress::Delete(m_Target);
-    if (deleteCache)
-        ::DeleteFileW(CacheFileName(m_Target).c_str());
-}
-
 void CHTTPDownload::SetDownloadSize(std::uint32_t size)
 {
     Win32::CCriticalSectionLock lock(m_StateLock);
@@ -350,10 +341,7 @@ bool CHTTPDownload::WaitForOtherStreams(std::uint32_t index, Win32::CThread& thr
     }
 }
 
-void CHTTPDownload::DownloadThreadCallback(std::uint32_t index, bool isError, bool isComplete,
-                                           bool authRefreshNeeded, std::uint32_t bytesDone,
-                                           std::uint32_t bytesThisConnection,
-                                           const CRefPtr<CException>& exception, Win32::CThread& thread)
+void CHTTPDownload::DownloadThreadCallback(const StreamReport& report, Win32::CThread& thread)
 {
     try
     {
@@ -364,19 +352,19 @@ void CHTTPDownload::DownloadThreadCallback(std::uint32_t index, bool isError, bo
         std::uint32_t expectedSize = 0;
         {
             Win32::CCriticalSectionLock lock(m_StateLock);
-            m_AuthRefreshNeeded = authRefreshNeeded;
+            m_AuthRefreshNeeded = report.authRefreshNeeded;
             if (m_Aborted || m_StartPending)
                 return;
-            const auto found = std::find_if(m_Streams.begin(), m_Streams.end(),
-                                            [&](const CRefPtr<StreamSlot>& slot) {
-                                                return slot->index == index && slot->thread.Get() == &thread;
-                                            });
+            const auto found =
+                std::find_if(m_Streams.begin(), m_Streams.end(),
+                             [&](const CRefPtr<StreamSlot>& slot)
+                             { return slot->index == report.index && slot->thread.Get() == &thread; });
             if (found == m_Streams.end())
                 return; // a stream of an earlier start, on its way out
             StreamSlot& slot = **found;
-            slot.bytesThisConnection = bytesThisConnection;
-            slot.bytesDone = bytesDone;
-            slot.complete = isComplete;
+            slot.bytesThisConnection = report.bytesThisConnection;
+            slot.bytesDone = report.bytesDone;
+            slot.complete = report.event == StreamReport::Event::Complete;
             slot.reported = true;
             m_BytesDone = 0;
             m_BytesThisConnection = 0;
@@ -389,10 +377,11 @@ void CHTTPDownload::DownloadThreadCallback(std::uint32_t index, bool isError, bo
                 allComplete = allComplete && each->complete;
                 allReported = allReported && each->reported;
             }
-            if (isError)
+            if (report.event == StreamReport::Event::Failed)
             {
-                if (exception)
-                    throw CException(kSource, __LINE__, kCallback, *exception, "Download Thread Error");
+                if (report.exception)
+                    throw CException(kSource, __LINE__, kCallback, *report.exception,
+                                     "Download Thread Error");
                 throw CException(kSource, __LINE__, kCallback, "Unknown Download Thread Error");
             }
             if (allComplete && !m_Finalizing)
@@ -437,32 +426,6 @@ void CHTTPDownload::FailDownload(const CRefPtr<CException>& failure)
     catch (...)
     {
         // Stopping a stream failed; the owner sees the failure through GetStatus all the same.
-    }
-}
-
-void CHTTPDownload::FinalizeDownload(const std::wstring& target, bool checkSize, std::uint32_t expectedSize,
-                                     Win32::CThread& thread)
-{
-    Cleanup(false);
-    const std::wstring cache = CacheFileName(target);
-    for (int attempt = 1; !::MoveFileW(cache.c_str(), target.c_str()); ++attempt)
-    {
-        const DWORD error = ::GetLastError();
-        if (attempt >= kMoveAttempts || thread.WaitForStopSignal(kMoveRetryMs))
-        {
-            ::SetLastError(error);
-            throw CException(kSource, __LINE__, kFinalize, L"Failed to move cache file to " + target);
-        }
-    }
-    if (!System::FileExists(target))
-        throw CException(kSource, __LINE__, kFinalize, L"Failed to validate output file exists:" + target);
-    if (checkSize)
-    {
-        const std::uint64_t actual = System::GetFileSize(target);
-        if (actual != expectedSize)
-            throw CException(kSource, __LINE__, kFinalize,
-                             L"Output file is wrong size. " + target + L" should be " +
-                                 std::to_wstring(expectedSize) + L" but is " + std::to_wstring(actual));
     }
 }
 

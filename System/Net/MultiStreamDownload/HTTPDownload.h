@@ -1,6 +1,8 @@
 #pragma once
 
 #include "System/Exception.h"
+#include "System/Net/MultiStreamDownload/DownloadStreamOwner.h"
+#include "System/Net/MultiStreamDownload/WatchdogThread.h"
 #include "System/Object.h"
 #include "System/Platform.h"
 #include "System/RefPtr.h"
@@ -11,16 +13,10 @@
 #include <string>
 #include <vector>
 
-namespace OV::System::Win32
-{
-class CThread;
-}
-
 namespace OV::System::Net::MultiStreamDownload
 {
 
 class CDownloadThread;
-class CWatchdogThread;
 
 // What the owner of a download sees.
 struct DownloadStatus
@@ -39,39 +35,19 @@ struct DownloadStatus
 
 using DownloadCallback = void (*)(const DownloadStatus& status, void* context);
 
-// The limits every download keeps, so that no server can hold or fill the machine. The defaults are
-// the shipped ones; a test driver narrows them to see a limit act within seconds.
-struct DownloadLimits
-{
-    // How long one network read, send or connect may wait for the server before it fails.
-    DWORD receiveTimeoutMs = 10000;
-    // The largest file accepted: the size the update service announced, or 4 GiB (the engine's offsets
-    // are 32-bit). A longer file fails the download before a byte past the cap is written.
-    std::uint32_t maxSize = 0xFFFFFFFFu;
-    // A connection that delivers fewer than stallMinimumBytes in stallWindowMs has stalled: it fails
-    // like a read that timed out, and a stalled attempt does not earn its stream fresh retries.
-    DWORD stallWindowMs = 60000;
-    std::uint32_t stallMinimumBytes = 1024;
-};
-
 // Downloads one file over HTTP(S) into a target path T, split into byte ranges (streams, at most two)
 // fetched by download threads into T + ".cache". State files beside T (T.downloadstate, T.0, T.1) let a
 // later object for the same T resume where an interrupted one stopped. A watchdog thread carries out the
 // restarts that streams ask for. When every stream is complete the cache file is moved to T and its size
 // checked. The owner polls GetStatus or gets the callback; releasing the last reference stops the threads
-// (a failed download also deletes its files then).
+// (a failed download also deletes its files then). The threads see the download only through what they
+// may ask: a stream as its IDownloadStreamOwner, the watchdog as its IRestartTarget.
 //
 // Locks: the restart lock is taken before the state lock; the callback lock is taken with no other lock
 // held.
-class CHTTPDownload : public CReferenceCounted
+class CHTTPDownload : public CReferenceCounted, private IDownloadStreamOwner, private IRestartTarget
 {
 public:
-    static constexpr std::uint32_t kMaxStreams = 2;
-    // The first request of a fresh download asks for bytes 0 to this - 1 (20 MiB + 1 byte): a file up to
-    // that size comes in that one answer, and for a larger one the answer is bounded, so it is read to its
-    // end instead of being closed early (which under Wine reads the rest of the body before it closes).
-    static constexpr std::uint32_t kFirstRequestLength = 0x1400001;
-
     // Where stream index of count starts in a file of size bytes. Two streams split it in halves, except
     // that the first stream of a file above kFirstRequestLength keeps at least the first answer's bytes.
     static std::uint32_t StreamStart(std::uint32_t size, std::uint32_t count, std::uint32_t index);
@@ -83,31 +59,25 @@ public:
 
     DownloadStatus GetStatus();
 
-    // For the streams.
-    void DownloadThreadCallback(std::uint32_t index, bool isError, bool isComplete, bool authRefreshNeeded,
-                                std::uint32_t bytesDone, std::uint32_t bytesThisConnection,
-                                const CRefPtr<CException>& exception, Win32::CThread& thread);
-    bool WaitForOtherStreams(std::uint32_t index, Win32::CThread& thread);
-    void SetDownloadSize(std::uint32_t size);
-    // For stream 0 of a fresh single-stream start that learnt a size above kFirstRequestLength: records
-    // a plan of two streams and starts stream 1, while stream 0 goes on reading its answer. Returns where
-    // stream 0 now ends (exclusive), or 0 when the download stays with one stream.
-    std::uint32_t SwitchToTwoStreams(std::uint32_t size, std::uint32_t generation);
-    // The server does not serve ranges: no second stream for the rest of this download.
-    void ForceSingleStream() { m_SingleStreamForced.store(true); }
-    CWatchdogThread& GetWatchdog() { return *m_Watchdog; }
-
-    // For the watchdog. A request of an earlier start than the current one is dropped.
-    void RestartSingleStream(std::uint32_t generation);
-    void RestartMultiStream(std::uint32_t generation);
-    std::uint32_t GetRestartCount() const { return m_RestartCount.load(); }
-    bool IsSingleStreamForced() const { return m_SingleStreamForced.load(); }
-    // Stores the failure, aborts and tells the owner. Never throws.
-    void FailDownload(const CRefPtr<CException>& failure);
-
     static std::wstring CacheFileName(const std::wstring& target) { return target + L".cache"; }
 
 private:
+    // For the streams (IDownloadStreamOwner).
+    void DownloadThreadCallback(const StreamReport& report, Win32::CThread& thread) override;
+    bool WaitForOtherStreams(std::uint32_t index, Win32::CThread& thread) override;
+    void SetDownloadSize(std::uint32_t size) override;
+    std::uint32_t SwitchToTwoStreams(std::uint32_t size, std::uint32_t generation) override;
+    void ForceSingleStream() override { m_SingleStreamForced.store(true); }
+    void RequestRestart(RestartRequest request, Win32::CThread& thread, const std::string& message,
+                        std::uint32_t generation) override;
+
+    // For the watchdog (IRestartTarget), and IsSingleStreamForced for both.
+    std::uint32_t GetRestartCount() const override { return m_RestartCount.load(); }
+    bool IsSingleStreamForced() const override { return m_SingleStreamForced.load(); }
+    void RestartSingleStream(std::uint32_t generation) override { Restart(1, generation); }
+    void RestartMultiStream(std::uint32_t generation) override;
+    void FailDownload(const CRefPtr<CException>& failure) override;
+
     struct StreamSlot : public CReferenceCounted
     {
         CRefPtr<CDownloadThread> thread;

@@ -2,7 +2,6 @@
 
 #include "System/Exception.h"
 #include "System/Net/MultiStreamDownload/CaughtException.h"
-#include "System/Net/MultiStreamDownload/HTTPDownload.h"
 
 namespace OV::System::Net::MultiStreamDownload
 {
@@ -22,7 +21,8 @@ std::uint64_t Pack(RestartRequest request, std::uint32_t generation)
 
 } // namespace
 
-CWatchdogThread::CWatchdogThread(CHTTPDownload& download) : m_Download(download), m_RestartEvent(false, false)
+CWatchdogThread::CWatchdogThread(IRestartTarget& download)
+    : m_Download(download), m_RestartEvent(false, false)
 {
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "System/Exception.h"
+#include "System/Net/MultiStreamDownload/DownloadStreamOwner.h"
+#include "System/RefPtr.h"
 #include "System/Win32/Event.h"
 #include "System/Win32/Thread.h"
 
@@ -10,13 +13,20 @@
 namespace OV::System::Net::MultiStreamDownload
 {
 
-class CHTTPDownload;
-
-enum class RestartRequest : std::int32_t
+// What the watchdog may ask of the download it serves. A restart request of an earlier start than the
+// current one is dropped by the download.
+class IRestartTarget
 {
-    None = 0,
-    SingleStream = 1,
-    MultiStream = 2,
+public:
+    virtual std::uint32_t GetRestartCount() const = 0;
+    virtual bool IsSingleStreamForced() const = 0;
+    virtual void RestartSingleStream(std::uint32_t generation) = 0;
+    virtual void RestartMultiStream(std::uint32_t generation) = 0;
+    // Stores the failure, aborts and tells the owner. Never throws.
+    virtual void FailDownload(const CRefPtr<CException>& failure) = 0;
+
+protected:
+    ~IRestartTarget() = default;
 };
 
 // Carries out restarts of a download on a thread of its own: a download thread that finds the plan
@@ -29,7 +39,7 @@ public:
     // A request that names no start of the download: never taken for a stale one.
     static constexpr std::uint32_t kAnyGeneration = 0xFFFFFFFFu;
 
-    explicit CWatchdogThread(CHTTPDownload& download);
+    explicit CWatchdogThread(IRestartTarget& download);
     ~CWatchdogThread() override;
 
     // Refused (returns) once the download made kMaxRestarts restarts. Granted: records the request, stops
@@ -51,7 +61,7 @@ protected:
 private:
     void Request(RestartRequest request, std::uint32_t generation);
 
-    CHTTPDownload& m_Download;
+    IRestartTarget& m_Download;
     Win32::CEvent m_RestartEvent;
     // The request and its generation in one word, so that a reader never pairs one request's kind with
     // another's generation: kind in the low 32 bits.
