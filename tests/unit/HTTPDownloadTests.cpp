@@ -11,7 +11,7 @@ using OV::System::CRefPtr;
 using OV::System::MakeRef;
 using OV::System::Net::MultiStreamDownload::CHTTPDownload;
 using OV::System::Net::MultiStreamDownload::DownloadStatus;
-using OvTest::CTemporaryFolder;
+using OV::Tests::CTemporaryFolder;
 
 namespace
 {
@@ -62,7 +62,7 @@ TEST(HTTPDownload, ExistingTargetIsFinishedAtOnceWithoutStartingAnything)
 {
     CTemporaryFolder folder;
     const std::wstring target = folder.File(L"setup.exe");
-    OvTest::WriteFileBytes(target, "complete");
+    OV::Tests::WriteFileBytes(target, "complete");
     CallbackLog log;
     // Port 9 refuses: any request would fail the download instead.
     auto download =
