@@ -107,16 +107,6 @@ TEST_F(AnalyticsQueueTest, RecordsComeBackInOrderAndRemovalAdvancesTheQueue)
     EXPECT_EQ(0u, Word(ReadFileBytes(), 4));
 }
 
-TEST_F(AnalyticsQueueTest, QueryLengthLimitOfARecord)
-{
-    EXPECT_EQ(23u + 65534u, m_Analytics->ComposeItem(std::string(65534, 'a'), "").size());
-    EXPECT_THROW(m_Analytics->ComposeItem(std::string(65535, 'a'), ""), OV::System::CException);
-    // AddItem passes the failure on, releases the queue mutex and leaves the queue as it was.
-    EXPECT_THROW(m_Analytics->AddItem(std::string(70000, 'a'), ""), OV::System::CException);
-    EXPECT_TRUE(m_Analytics->AddItem("tid=after", ""));
-    EXPECT_EQ(std::vector<std::string>{"tid=after"}, Drain());
-}
-
 TEST_F(AnalyticsQueueTest, QueueOverFiveMebibytesDropsNewEvents)
 {
     const std::string big(60000, 'x');
@@ -179,29 +169,6 @@ TEST_F(AnalyticsQueueTest, DamagedRecordResetsTheQueueAndLaterEventsAreKept)
     EXPECT_EQ(std::vector<std::string>{"tid=three"}, Drain());
 }
 
-TEST_F(AnalyticsQueueTest, ConstructionDeletesQueuesOfEarlierFormats)
-{
-    const std::wstring old1 = CAnalyticsBase::GetQueuePathFor(L"OVAnalytics.dat");
-    const std::wstring old2 = CAnalyticsBase::GetQueuePathFor(L"OVAnalyticsForGA.dat");
-    OV::Tests::WriteFileBytes(old1, "");
-    OV::Tests::WriteFileBytes(old2, "");
-    const auto another = MakeRef<CAnalyticsGa4>(m_Name);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(old1.c_str()));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(old2.c_str()));
-}
-
-TEST_F(AnalyticsQueueTest, NamesOfFileAndMutexes)
-{
-    using OV::System::IO::CFilePath;
-    EXPECT_EQ(CFilePath::Combine(OV::System::GetRoamingAppDataFolder(nullptr),
-                                 L"Orvane\\Analytics\\OVAnalyticsForGA4.dat"),
-              CAnalyticsBase::GetQueuePathFor(CAnalyticsGa4::kDataFileName));
-    EXPECT_EQ(L"OVAnalyticsForGA4.dat_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}",
-              CAnalyticsBase::GetQueueMutexName(CAnalyticsGa4::kDataFileName));
-    EXPECT_EQ(L"OVAnalyticsForGA4.dat_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}_uld",
-              CAnalyticsBase::GetUploadMutexName(CAnalyticsGa4::kDataFileName));
-}
-
 TEST_F(AnalyticsQueueTest, StopEndsAnUploadThatWaitsForTheQueueMutex)
 {
     HANDLE queueMutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
@@ -223,14 +190,4 @@ TEST_F(AnalyticsQueueTest, StopEndsAnUploadThatWaitsForTheQueueMutex)
 
     // The stop was consumed: queue operations work again.
     EXPECT_TRUE(m_Analytics->AddItem("tid=after-stop", ""));
-}
-
-TEST(AnalyticsUserAgent, NamesTheSystemVersionAndTheFixedBrowserTail)
-{
-    const std::wstring version = OV::System::GetOsVersionShort();
-    ASSERT_FALSE(version.empty());
-    const std::wstring wow = OV::System::IsWow64() ? L"WOW64" : L"";
-    EXPECT_EQ(L"Mozilla/5.0 (Windows NT " + version + L"; " + wow +
-                  L") AppleWebKit/537.36 (KHTML, like Gecko) Chrome/91.0.4472.114 Safari/537.36",
-              OV::Analytics::CAnalyticsUploader::BuildUserAgent());
 }

@@ -103,15 +103,6 @@ TEST(CommandLine, InstallerArgumentsKeepQuotesAndBlanksExactly)
     EXPECT_EQ(L"P", options.product);
 }
 
-TEST(CommandLine, InstallerArgumentsFromTheFirstOccurrenceEvenInsideAQuotedValue)
-{
-    const std::wstring raw = L"a.exe \"/appargs=x /installerargs=y\" /installerargs=z";
-    const std::vector<std::wstring> arguments{L"a.exe", L"/appargs=x /installerargs=y", L"/installerargs=z"};
-    const RunOptions options = ParseCommandLine(raw, arguments);
-    EXPECT_EQ(L"y\" /installerargs=z", options.installerArgs);
-    EXPECT_EQ(L"x /installerargs=y", options.appArgs);
-}
-
 TEST(CommandLine, ChannelThatCannotBeEightBitTextThrows)
 {
     EXPECT_EQ("caf\xe9", Parse({L"/channel=caf\u00e9"}).channel);

@@ -120,21 +120,6 @@ TEST(DownloadStateFile, DamagedOrMissingRecordsReadAsAbsent)
     DownloadProgress::Delete(target); // a missing file is no error
 }
 
-TEST(DownloadStateFile, LongLastModifiedIsCutToFortyNineCharacters)
-{
-    CTemporaryFolder folder;
-    const std::wstring target = folder.File(L"setup.exe");
-    CStopOwner owner;
-    const std::string sixty(60, 'M');
-    StreamProgress(target, 0, 0, 10, sixty, 1).Write(owner);
-    const std::string bytes = ReadFileBytes(target + L".0");
-    EXPECT_EQ(std::string(49, 'M') + '\0', bytes.substr(20, 50));
-    StreamProgress read(target, 0);
-    ASSERT_TRUE(read.Read(owner));
-    EXPECT_EQ(std::string(49, 'M'), read.GetLastModified());
-    EXPECT_NE(sixty, read.GetLastModified()); // so the same long header later counts as a change
-}
-
 TEST(DownloadStateFile, LockedRecordsAreRetriedThenReadAsAbsentOrThrowUnlessStopped)
 {
     CTemporaryFolder folder;

@@ -38,10 +38,8 @@ TEST(FilePath, ValidationRefusesWhatWindowsCannotName)
         std::wstring message; // empty: accepted
     } cases[] = {
         {L"", L"Empty path"},
-        {L"C:\\a|b", L""}, // only the first non-blank character is examined
         {L" |x", L"Path contains one or more invalid characters:  |x"},
         {L" \t ", L"Path contains only whitespace characters:  \t "},
-        {std::wstring(260, L'a'), L""},
         {std::wstring(261, L'a'), L"Path was too long: " + std::wstring(261, L'a')},
     };
     for (const auto& c : cases)

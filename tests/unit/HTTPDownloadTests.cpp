@@ -105,20 +105,6 @@ TEST(HTTPDownload, FailureOfItsOnlyStreamFailsTheDownloadOnceAndLeavesNothingBeh
     EXPECT_TRUE(Listing(folder.Path()).empty());
 }
 
-TEST(HTTPDownload, AddressThatIsNotHttpFailsAtOnceWithoutRetries)
-{
-    CTemporaryFolder folder;
-    const std::wstring target = folder.File(L"setup.exe");
-    const auto start = std::chrono::steady_clock::now();
-    auto download =
-        MakeRef<CHTTPDownload>(kUserAgent, L"ftp://127.0.0.1/setup.exe", target, nullptr, nullptr, 5);
-    const DownloadStatus status = WaitForEnd(*download, std::chrono::seconds(30));
-    ASSERT_TRUE(status.failed);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // no retry pauses
-    EXPECT_NE(std::wstring::npos,
-              status.exception->GetDescription().find(L"The URL cannot be used for a download."));
-}
-
 TEST(HTTPDownload, ReleasingARunningDownloadEndsItsThreadsAndKeepsItsStateForAResume)
 {
     CTemporaryFolder folder;

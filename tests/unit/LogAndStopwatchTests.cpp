@@ -1,4 +1,3 @@
-#include "System/KnownFolders.h"
 #include "System/Log.h"
 #include "TestSupport.h"
 
@@ -38,13 +37,4 @@ TEST(Log, EachOpeningAppendsOneHeaderLineAndDeletingFirstLeavesOne)
 
     CLog::SetOutputFile(path, true);
     EXPECT_EQ(line.size(), OV::Tests::ReadFileBytes(path).size());
-}
-
-TEST(KnownFolders, MakerFoldersByIndex)
-{
-    EXPECT_EQ(L"Orvane", OV::System::GetMakerFolder(0));
-    EXPECT_EQ(L"Orvane\\Orvane Games\\App", OV::System::GetMakerFolder(1));
-    EXPECT_EQ(L"Orvane\\Orvane Games\\Integration", OV::System::GetMakerFolder(2));
-    EXPECT_EQ(L"", OV::System::GetMakerFolder(3));
-    EXPECT_EQ(L"C:\\x\\Orvane", OV::System::GetMakerFolderUnder(L"C:\\x", 0));
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The unit tests' one kit: a scratch folder, file bytes, the exception a call throws, a thread whose body is
-// a function, the open-handle count and a second real process.
+// a function and a second real process.
 
 #include "System/Exception.h"
 #include "System/Platform.h"
@@ -101,22 +101,6 @@ std::optional<System::CException> CatchException(Action&& action)
         return std::optional<System::CException>(std::in_place, caught);
     }
     return std::nullopt;
-}
-
-// Number of open handles of this process. Wine's GetProcessHandleCount reports 0, so where it gives nothing
-// the handle table is probed instead: handle values are small multiples of 4, handed out lowest first.
-inline DWORD CountOpenHandles()
-{
-    DWORD count = 0;
-    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count != 0)
-        return count;
-    for (ULONG_PTR value = 4; value < 0x8000; value += 4)
-    {
-        DWORD flags = 0;
-        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-            ++count;
-    }
-    return count;
 }
 
 // A CThread whose body is a function. The body gets the thread to poll its stop signal.

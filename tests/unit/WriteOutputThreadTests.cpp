@@ -92,64 +92,6 @@ TEST(WriteOutputThread, ABufferComesBackOnlyAfterItsBlockIsOnDiskAndRecorded)
     writer->WaitForExit();
 }
 
-TEST(WriteOutputThread, TwoStreamsShareTheCacheFileEachInItsRange)
-{
-    CTemporaryFolder folder;
-    const std::wstring target = folder.File(L"setup.exe");
-    const std::vector<char> data = OV::Tests::Pattern(1000001);
-    const std::uint32_t half = 500000;
-    auto first = MakeRef<CWriteOutputThread>(target, 0u, 0u, 2u, kBlock, 1000001u, 0u, 2u, "UNKNOWN");
-    auto second = MakeRef<CWriteOutputThread>(target, half, half, 2u, kBlock, 1000001u, 1u, 2u, "UNKNOWN");
-    // Interleaved as two download threads would be.
-    std::uint32_t index = 1;
-    for (size_t a = 0, b = half; a < half || b < data.size(); index ^= 1)
-    {
-        for (auto [writer, at, end] :
-             {std::make_tuple(first.Get(), &a, size_t{half}), std::make_tuple(second.Get(), &b, data.size())})
-        {
-            if (*at >= end)
-                continue;
-            const size_t count = std::min<size_t>(kBlock, end - *at);
-            std::memcpy(writer->GetBuffer(index), data.data() + *at, count);
-            writer->QueueBuffer(index, static_cast<std::uint32_t>(count));
-            *at += count;
-        }
-    }
-    for (auto* writer : {first.Get(), second.Get()})
-    {
-        writer->SignalEndOfData();
-        writer->WaitForExit();
-        EXPECT_FALSE(writer->GetException());
-    }
-    EXPECT_EQ(std::string(data.begin(), data.end()), OV::Tests::ReadFileBytes(target + L".cache"));
-    EXPECT_EQ(half, RecordedOffset(target, 0));
-    EXPECT_EQ(1000001u, RecordedOffset(target, 1));
-}
-
-TEST(WriteOutputThread, CacheFileThatCannotBeOpenedFailsTheFirstBuffer)
-{
-    CTemporaryFolder folder;
-    const std::wstring target = folder.File(L"setup.exe");
-    std::filesystem::create_directory(target + L".cache"); // a folder where the cache file should be
-
-    const auto thrown = OV::Tests::CatchException(
-        [&]
-        {
-            auto writer = MakeRef<CWriteOutputThread>(target, 0u, 0u, 2u, kBlock, 10u, 0u, 1u, "UNKNOWN");
-            writer->GetBuffer(1);
-        });
-    ASSERT_TRUE(thrown.has_value());
-    const std::wstring message = thrown->GetMessageText();
-    if (message == L"WriteOutputThread failed to start worker thread")
-        return; // the thread had already ended when the constructor looked: also what the design allows
-    EXPECT_EQ(L"GetBuffer Failed.", message);
-    ASSERT_NE(nullptr, thrown->GetInner());
-    EXPECT_EQ(L"WriteOutputThread Execute Function", thrown->GetInner()->GetMessageText());
-    ASSERT_NE(nullptr, thrown->GetInner()->GetInner());
-    EXPECT_EQ(L"CreateFileW returned INVALID_FILE_VALUE.  FileName=" + target + L".cache",
-              thrown->GetInner()->GetInner()->GetMessageText());
-}
-
 TEST(WriteOutputThread, WriterThatEndedWhileABlockWaitsFailsTheProducerWithinItsWaitWithItsCause)
 {
     // A writer that ended by itself, and one that failed (as on a full disk) and ended.
