@@ -1,9 +1,11 @@
 #pragma once
-// The command line of a test program: "--name value" options (the last one wins, All gives every one),
+// The command line of a test program, and its output lines. The command line: "--name value" options (the
+// last one wins, All gives every one),
 // "--name" flags, and the other arguments in order. A program checks IsValid and prints its usage when not.
 
 #include "System/String/AnsiWide.h"
 
+#include <cstdio>
 #include <cwchar>
 #include <initializer_list>
 #include <string>
@@ -68,5 +70,13 @@ private:
     std::vector<std::wstring> m_Positional;
     bool m_Valid = true;
 };
+
+// One line of output, flushed at once: a test reads the lines while the program still runs.
+inline void PrintLine(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
 
 } // namespace OV::Tools

@@ -169,26 +169,25 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         EndReporter(reporter);
         return 0;
     }
-    if (command == L"late" && args.size() == 3)
+    // A run that fails early (a pause first), one that ends with an outcome, one that succeeds.
+    if ((command == L"late" && args.size() == 3) || (command == L"result" && args.size() == 2) ||
+        (command == L"succeeded" && args.size() == 1))
     {
         CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
-        ::Sleep(static_cast<DWORD>(std::stoul(args[1])));
-        reporter->ReportResultText(Numbered(args[2], 0));
-        EndReporter(reporter);
-        return 0;
-    }
-    if (command == L"result" && args.size() == 2)
-    {
-        CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
-        const auto code = static_cast<std::uint32_t>(std::stoul(args[1], nullptr, 0));
-        reporter->ReportResultText(OV::AnsiToWide(OV::Updater::GetResultName(code)));
-        EndReporter(reporter);
-        return 0;
-    }
-    if (command == L"succeeded" && args.size() == 1)
-    {
-        CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
-        reporter->ReportSucceeded();
+        if (command == L"late")
+        {
+            ::Sleep(static_cast<DWORD>(std::stoul(args[1])));
+            reporter->ReportResultText(Numbered(args[2], 0));
+        }
+        else if (command == L"result")
+        {
+            const auto code = static_cast<std::uint32_t>(std::stoul(args[1], nullptr, 0));
+            reporter->ReportResultText(OV::AnsiToWide(OV::Updater::GetResultName(code)));
+        }
+        else
+        {
+            reporter->ReportSucceeded();
+        }
         EndReporter(reporter);
         return 0;
     }

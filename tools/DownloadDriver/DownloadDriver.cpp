@@ -42,6 +42,8 @@ using OV::System::Net::MultiStreamDownload::CHTTPDownload;
 using OV::System::Net::MultiStreamDownload::DownloadLimits;
 using OV::System::Net::MultiStreamDownload::DownloadStatus;
 
+using OV::Tools::PrintLine;
+
 namespace
 {
 
@@ -83,13 +85,6 @@ struct Options
     bool progress = false;
     ULONGLONG stopAfterMs = 0;
 };
-
-void PrintLine(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 std::string OneLine(const std::wstring& text)
 {

@@ -18,15 +18,10 @@
 
 using OV::System::Win32::CHandleHolder;
 
+using OV::Tools::PrintLine;
+
 namespace
 {
-
-void PrintLine(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 // The limited token that Windows links to an elevated one.
 CHandleHolder LimitedToken()

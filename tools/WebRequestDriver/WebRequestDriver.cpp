@@ -18,7 +18,7 @@
 #include "System/Platform.h"
 #include "System/Stopwatch.h"
 #include "System/String/AnsiWide.h"
-#include "Updater/Trust/Sha256Hash.h"
+#include "Updater/Trust/FileHash.h"
 
 #include <cctype>
 #include <cstdio>
@@ -61,25 +61,13 @@ void Print(const char* key, long long value)
 }
 
 // SHA-256 of the memory body, in lower-case hex.
-std::string HashBody(const CHttpWebRequest& request, long long& length)
+std::string HashBody(const CHttpWebRequest& request)
 {
-    OV::Updater::Trust::CSha256Hash hash;
-    if (!hash.Start())
-        return "crypt-acquire-failed";
     const auto stream = request.GetBodyStream();
     stream->SetPosition(0);
-    std::vector<unsigned char> buffer(1 << 16);
-    length = 0;
-    for (;;)
-    {
-        const auto read = stream->Read(buffer.data(), static_cast<std::int32_t>(buffer.size()));
-        if (read <= 0)
-            break;
-        length += read;
-        hash.Add(buffer.data(), static_cast<std::size_t>(read));
-    }
     OV::Updater::Trust::Sha256Digest digest{};
-    hash.Finish(digest);
+    if (!OV::Updater::Trust::Sha256OfStream(*stream, digest))
+        return "hash-failed";
     std::string hex = OV::Updater::Trust::DigestToHex(digest);
     for (char& c : hex)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -216,9 +204,8 @@ int Run(const OV::Tools::CArguments& options)
     }
     if (out.empty())
     {
-        long long length = 0;
-        Print("body-sha256", HashBody(request, length));
-        Print("body-length", length);
+        Print("body-sha256", HashBody(request));
+        Print("body-length", request.GetBodyStream()->GetLength());
     }
     if (options.Has(L"--restart"))
     {
