@@ -77,6 +77,7 @@ TEST_F(QueueFileTest, DamagedRecordsAreRecognised)
     MakeQueue({"tid=first", "tid=second"});
     const Bytes good = ReadAll();
     const std::size_t second = 20 + 23 + 9;
+    ASSERT_EQ(second + 23 + 10, good.size()); // the changes below stay inside the file
 
     struct Case
     {
