@@ -18,8 +18,7 @@ import pytest
 from winehost import BUILD, PREFIX, roaming_appdata, wine_environment
 
 ANALYTICS_DRIVER = BUILD / "tools" / "AnalyticsDriver" / "AnalyticsDriver.exe"
-QUEUE_DUMP = BUILD / "tools" / "QueueDump" / "QueueDump.exe"
-QUERY_DRIVER = BUILD / "tools" / "UpdateQueryDriver" / "UpdateQueryDriver.exe"
+QUERY_DRIVER = ANALYTICS_DRIVER
 
 QUEUE_NAME = "OVAnalyticsForGA4.dat"
 DEBUGGING_KEY = r"HKLM\Software\Orvane\Debugging"
@@ -168,11 +167,11 @@ def hit_params(query):
 
 
 def dump_queue(name=QUEUE_NAME):
-    run = run_tool(QUEUE_DUMP, "--data-file", name)
+    run = run_tool(ANALYTICS_DRIVER, "--data-file", name, "dump")
     if run.returncode != 0 and not run.output:
         # The dump prints a line whatever it finds, so a silent failure is Wine not starting it (seen once
         # in CI while another Updater.exe was running); one more start tells the two apart.
-        run = run_tool(QUEUE_DUMP, "--data-file", name)
+        run = run_tool(ANALYTICS_DRIVER, "--data-file", name, "dump")
     assert run.returncode == 0, run.describe()
     header, records, end, end_offset = None, [], None, None
     for line in run.output.splitlines():

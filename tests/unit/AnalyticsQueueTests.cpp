@@ -21,9 +21,8 @@ using OV::System::MakeRef;
 namespace
 {
 
-using Bytes = OvTest::Octets;
-using OvTest::PutWord;
-using OvTest::Word;
+using Bytes = std::string;
+using OV::Tests::Word;
 
 // Each test uses a queue of its own name, so its file and mutexes are its own even when other test
 // programs use the analytics at the same time.
@@ -43,9 +42,8 @@ protected:
         ::DeleteFileW(m_Path.c_str());
     }
 
-    Bytes ReadFileBytes() const { return OvTest::ReadFileOctets(m_Path); }
-
-    void WriteFileBytes(const Bytes& bytes) const { OvTest::WriteFileOctets(m_Path, bytes); }
+    Bytes ReadFileBytes() const { return OV::Tests::ReadFileBytes(m_Path); }
+    void WriteFileBytes(const Bytes& bytes) const { OV::Tests::WriteFileBytes(m_Path, bytes); }
 
     // Reads and removes every pending record, as the upload does, and returns their queries.
     std::vector<std::string> Drain()
@@ -85,63 +83,28 @@ TEST_F(AnalyticsQueueTest, FreshQueueAfterOneEventHoldsHeaderAndOneRecord)
 
 TEST_F(AnalyticsQueueTest, RecordsComeBackInOrderAndRemovalAdvancesTheQueue)
 {
-    const std::vector<std::string> queries = {"tid=1&en=a", "tid=2&en=bb", "tid=3&en=ccc"};
-    for (const std::string& query : queries)
+    for (const std::string query : {"tid=1&en=a", "tid=2&en=bb", "tid=3&en=ccc"})
         ASSERT_TRUE(m_Analytics->AddItem(query, ""));
     ASSERT_TRUE(m_Analytics->AddItem("tid=4", "post body"));
 
     std::uint32_t count = 0, endOffset = 0;
     std::string query, extra;
     ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
+    // Reading does not consume: the same record comes again until it is removed.
+    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
     EXPECT_EQ(1u, count);
     EXPECT_EQ(20u + 23u + 10u, endOffset);
     EXPECT_EQ("tid=1&en=a", query);
-    // Reading does not consume: the same record comes again until it is removed.
-    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
-    EXPECT_EQ("tid=1&en=a", query);
     ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
-    Bytes bytes = ReadFileBytes();
+    const Bytes bytes = ReadFileBytes();
     EXPECT_EQ(3u, Word(bytes, 4));
     EXPECT_EQ(endOffset, Word(bytes, 8));
-
-    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
-    EXPECT_EQ("tid=2&en=bb", query);
-    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
-    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
-    EXPECT_EQ("tid=3&en=ccc", query);
-    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
-    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
-    EXPECT_EQ("tid=4", query);
-    EXPECT_EQ("post body", extra);
-    ASSERT_TRUE(m_Analytics->RemoveItems(endOffset, count));
-
-    ASSERT_TRUE(m_Analytics->ReadNextItem(count, endOffset, query, extra));
-    EXPECT_EQ(0u, count);
-    EXPECT_EQ("", query);
+    EXPECT_EQ((std::vector<std::string>{"tid=2&en=bb", "tid=3&en=ccc", "tid=4"}), Drain());
     EXPECT_EQ(0u, m_Analytics->GetPendingBytes());
-    bytes = ReadFileBytes();
-    EXPECT_EQ(0u, Word(bytes, 4));
-    EXPECT_EQ(bytes.size(), Word(bytes, 8)); // sent space below 1 MiB stays until it is reclaimed
-}
-
-TEST_F(AnalyticsQueueTest, QueryLengthLimitOfARecord)
-{
-    EXPECT_EQ(23u + 65534u, m_Analytics->ComposeItem(std::string(65534, 'a'), "").size());
-    try
-    {
-        m_Analytics->ComposeItem(std::string(65535, 'a'), "");
-        FAIL() << "a query of 65535 bytes was accepted";
-    }
-    catch (const OV::System::CException& e)
-    {
-        EXPECT_EQ(L"QueryString too long", e.GetMessageText());
-        EXPECT_EQ("OV::Analytics::CAnalyticsBase::ComposeItem", e.GetFunction());
-        EXPECT_EQ(447, e.GetLine());
-    }
-    // AddItem passes the failure on, releases the queue mutex and leaves the queue as it was.
-    EXPECT_THROW(m_Analytics->AddItem(std::string(70000, 'a'), ""), OV::System::CException);
-    EXPECT_TRUE(m_Analytics->AddItem("tid=after", ""));
-    EXPECT_EQ(std::vector<std::string>{"tid=after"}, Drain());
+    // Removing more than is pending never wraps the count below zero.
+    ASSERT_TRUE(m_Analytics->AddItem("tid=one", ""));
+    ASSERT_TRUE(m_Analytics->RemoveItems(static_cast<std::uint32_t>(ReadFileBytes().size()), 5));
+    EXPECT_EQ(0u, Word(ReadFileBytes(), 4));
 }
 
 TEST_F(AnalyticsQueueTest, QueueOverFiveMebibytesDropsNewEvents)
@@ -206,59 +169,6 @@ TEST_F(AnalyticsQueueTest, DamagedRecordResetsTheQueueAndLaterEventsAreKept)
     EXPECT_EQ(std::vector<std::string>{"tid=three"}, Drain());
 }
 
-TEST_F(AnalyticsQueueTest, ChangedFirstByteResetsOnTheNextOperation)
-{
-    ASSERT_TRUE(m_Analytics->AddItem("tid=one", ""));
-    Bytes bytes = ReadFileBytes();
-    bytes[0] ^= 0xFF;
-    WriteFileBytes(bytes);
-    EXPECT_EQ(0u, m_Analytics->GetPendingBytes());
-    EXPECT_EQ(20u, ReadFileBytes().size());
-}
-
-TEST_F(AnalyticsQueueTest, PendingCountNeverWrapsBelowZero)
-{
-    ASSERT_TRUE(m_Analytics->AddItem("tid=one", ""));
-    ASSERT_TRUE(m_Analytics->RemoveItems(20 + 23 + 7, 5));
-    EXPECT_EQ(0u, Word(ReadFileBytes(), 4));
-}
-
-TEST_F(AnalyticsQueueTest, ConstructionDeletesQueuesOfEarlierFormats)
-{
-    const std::wstring old1 = CAnalyticsBase::GetQueuePathFor(L"OVAnalytics.dat");
-    const std::wstring old2 = CAnalyticsBase::GetQueuePathFor(L"OVAnalyticsForGA.dat");
-    for (const std::wstring& path : {old1, old2})
-    {
-        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        ::CloseHandle(file);
-    }
-    const auto another = MakeRef<CAnalyticsGa4>(m_Name);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(old1.c_str()));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(old2.c_str()));
-}
-
-TEST_F(AnalyticsQueueTest, NamesOfFileAndMutexes)
-{
-    using OV::System::IO::CFilePath;
-    EXPECT_EQ(CFilePath::Combine(OV::System::GetRoamingAppDataFolder(nullptr),
-                                 L"Orvane\\Analytics\\OVAnalyticsForGA4.dat"),
-              CAnalyticsBase::GetQueuePathFor(CAnalyticsGa4::kDataFileName));
-    EXPECT_EQ(L"OVAnalyticsForGA4.dat_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}",
-              CAnalyticsBase::GetQueueMutexName(CAnalyticsGa4::kDataFileName));
-    EXPECT_EQ(L"OVAnalyticsForGA4.dat_OVAnalytics{98CA00B7-D428-47a8-8EBE-66ADA4179BB9}_uld",
-              CAnalyticsBase::GetUploadMutexName(CAnalyticsGa4::kDataFileName));
-    // The object holds both of its mutexes open under those names.
-    for (const std::wstring& name :
-         {CAnalyticsBase::GetQueueMutexName(m_Name), CAnalyticsBase::GetUploadMutexName(m_Name)})
-    {
-        HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
-        EXPECT_NE(nullptr, mutex);
-        if (mutex != nullptr)
-            ::CloseHandle(mutex);
-    }
-}
-
 TEST_F(AnalyticsQueueTest, StopEndsAnUploadThatWaitsForTheQueueMutex)
 {
     HANDLE queueMutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
@@ -280,28 +190,4 @@ TEST_F(AnalyticsQueueTest, StopEndsAnUploadThatWaitsForTheQueueMutex)
 
     // The stop was consumed: queue operations work again.
     EXPECT_TRUE(m_Analytics->AddItem("tid=after-stop", ""));
-}
-
-TEST(AnalyticsUserAgent, NamesTheSystemVersionAndTheFixedBrowserTail)
-{
-    const std::wstring version = OV::System::GetOsVersionShort();
-    ASSERT_FALSE(version.empty());
-    const std::wstring wow = OV::System::IsWow64() ? L"WOW64" : L"";
-    EXPECT_EQ(L"Mozilla/5.0 (Windows NT " + version + L"; " + wow +
-                  L") AppleWebKit/537.36 (KHTML, like Gecko) Chrome/91.0.4472.114 Safari/537.36",
-              OV::Analytics::CAnalyticsUploader::BuildUserAgent());
-}
-
-TEST_F(AnalyticsQueueTest, UploadOfAnEmptyQueueEndsAfterOneRetryDelay)
-{
-    const ULONGLONG start = ::GetTickCount64();
-    ASSERT_TRUE(m_Analytics->StartUpload());
-    while (m_Analytics->IsUploading() && ::GetTickCount64() - start < 10000)
-        ::Sleep(20);
-    const ULONGLONG took = ::GetTickCount64() - start;
-    EXPECT_FALSE(m_Analytics->IsUploading());
-    EXPECT_GE(took, 900u);
-    EXPECT_LT(took, 5000u);
-    EXPECT_TRUE(m_Analytics->StartUpload()); // a new thread after the last one ended
-    m_Analytics->StopUpload();
 }

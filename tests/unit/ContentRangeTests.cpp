@@ -16,7 +16,6 @@ TEST(DownloadContentRange, ReadsFirstLastAndTotal)
     } const cases[] = {
         {"bytes 0-99/600", 0, 99, true, 600},
         {"bytes 500000-1000000/1000001", 500000, 1000000, true, 1000001},
-        {"  bytes 7-7/8 ", 7, 7, true, 8},
         {"bytes 100-199/*", 100, 199, false, 0},
         {"bytes 0-4294967294/4294967295", 0, 4294967294u, true, 4294967295u},
     };

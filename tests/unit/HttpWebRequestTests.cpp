@@ -13,8 +13,7 @@ using OV::System::Net::HttpWebRequestResult;
 
 TEST(HttpWebRequestScheme, OnlyHttpAndHttpsAreAccepted)
 {
-    for (const char* text : {"ftp://127.0.0.1/file", "file:///C:/x", "gopher://127.0.0.1/", "127.0.0.1/x",
-                             "httpx://127.0.0.1/", ""})
+    for (const char* text : {"ftp://127.0.0.1/file", "file:///C:/x", "127.0.0.1/x", "httpx://127.0.0.1/", ""})
     {
         for (const bool withFile : {false, true})
         {
@@ -29,9 +28,6 @@ TEST(HttpWebRequestScheme, OnlyHttpAndHttpsAreAccepted)
             catch (const CException& e)
             {
                 EXPECT_EQ(L"Only http and https supported", e.GetMessageText()) << text;
-                EXPECT_EQ("OV::System::Net::CHttpWebRequest::CHttpWebRequest", e.GetFunction());
-                EXPECT_EQ("Ov\\System\\Net\\HttpWebRequest.cpp", e.GetSourceFile());
-                EXPECT_EQ(255, e.GetLine());
             }
         }
     }
@@ -43,13 +39,8 @@ TEST(HttpWebRequestScheme, CapitalSchemeIsAcceptedAndNothingStartsBeforeStart)
     EXPECT_EQ("https", request.GetUrl().scheme);
     EXPECT_EQ("/a/b?c=d", request.GetUrl().GetObjectName());
     EXPECT_EQ(CHttpWebRequest::StateCreated, request.GetState());
-    EXPECT_FALSE(request.IsComplete());
-    EXPECT_FALSE(request.GotResponse());
+    EXPECT_FALSE(request.IsComplete() || request.GotResponse() || request.Succeeded());
     EXPECT_EQ(-1, request.GetStatusCode());
-    EXPECT_EQ(-1, request.GetContentLength());
-    EXPECT_EQ(0.0f, request.GetProgressPercent());
-    EXPECT_FALSE(request.Succeeded());
-    EXPECT_EQ("", request.GetHeader("Status-Code"));
 }
 
 TEST(HttpWebRequestProgress, RisesFromOneToNinetyNineAndReachesHundredOnlyWhenComplete)
@@ -63,19 +54,15 @@ TEST(HttpWebRequestProgress, RisesFromOneToNinetyNineAndReachesHundredOnlyWhenCo
         std::uint64_t received;
         float expected;
     } const cases[] = {
-        {false, -1, 1000, 1000, 500, 0.0f},     // no status yet
-        {false, 200, 0, 0, 0, 22.0f},           // a known length of 0
-        {false, 200, 1000, 1000, 0, 1.0f},      // nothing received yet
-        {false, 200, 1000, 1000, 500, 50.0f},   // half
-        {false, 200, 1000, 1000, 999, 98.902f}, // almost
-        {false, 200, 1000, 1000, 1000, 99.0f},  // all bytes, but not complete
-        {false, 200, 1000, 1000, 5000, 99.0f},  // more than announced stays below 100
-        {false, 200, -1, 0, 123456789, 1.0f},   // unknown length
-        {false, 200, -1, 1000, 500, 1.0f},      // unknown now, known earlier: the unknown length decides
-        {false, 200, 0, 1000, 500, 50.0f},      // a zero length falls back to the first known one
-        {false, 404, 200, 200, 100, 50.0f},     // the status does not matter while running
-        {true, -1, -1, 0, 0, 100.0f},           // complete without a response
-        {true, 200, 1000, 1000, 10, 100.0f},    // complete is 100 whatever arrived
+        {false, -1, 1000, 1000, 500, 0.0f},    // no status yet
+        {false, 200, 0, 0, 0, 22.0f},          // a known length of 0
+        {false, 200, 1000, 1000, 500, 50.0f},  // half
+        {false, 200, 1000, 1000, 1000, 99.0f}, // all bytes, but not complete
+        {false, 200, 1000, 1000, 5000, 99.0f}, // more than announced stays below 100
+        {false, 200, -1, 0, 123456789, 1.0f},  // unknown length
+        {false, 200, -1, 1000, 500, 1.0f},     // unknown now, known earlier: the unknown length decides
+        {true, -1, -1, 0, 0, 100.0f},          // complete without a response
+        {true, 200, 1000, 1000, 10, 100.0f},   // complete is 100 whatever arrived
     };
     for (const Case& c : cases)
     {
@@ -86,26 +73,4 @@ TEST(HttpWebRequestProgress, RisesFromOneToNinetyNineAndReachesHundredOnlyWhenCo
             << c.complete << " " << c.status << " " << c.contentLength << " " << c.expectedTotal << " "
             << c.received;
     }
-}
-
-TEST(HttpWebRequestLifecycle, AbortWithoutAWorkerOnlyMarksTheRequestCancelled)
-{
-    CHttpWebRequest request("http://127.0.0.1/x");
-    request.Abort();
-    EXPECT_TRUE(request.IsCancelled());
-    EXPECT_FALSE(request.IsFailed());
-    EXPECT_EQ(CHttpWebRequest::StateCreated, request.GetState());
-    EXPECT_EQ(CHttpWebRequest::DetailNone, request.GetFailureDetail());
-    // Nothing runs, so a wait returns at once.
-    EXPECT_TRUE(request.WaitForWorker(0));
-}
-
-TEST(HttpWebRequestLifecycle, OutputFileWithoutAWorkerIsTakenAtOnce)
-{
-    CHttpWebRequest request("http://127.0.0.1/x", L"first.bin", 0);
-    EXPECT_EQ(L"first.bin", request.GetOutputFile());
-    request.SetOutputFile(L"second.bin");
-    EXPECT_EQ(L"second.bin", request.GetOutputFile());
-    EXPECT_EQ(L"", request.GetNextOutputFile());
-    EXPECT_EQ(CHttpWebRequest::StateCreated, request.GetState());
 }

@@ -75,27 +75,23 @@ protected:
     }
 };
 
-TEST_F(ProgressWindowTest, IsNeverShownWhenDestroyedWithinThePause)
+TEST_F(ProgressWindowTest, IsNeverShownWhenDestroyedWithinThePauseAndItsThreadEnds)
 {
     CProgressWindow::SetPauseBeforeShowing(1500);
     CProgressWindow::SetMinimumShowTime(3000);
     auto window = std::make_unique<CProgressWindow>(kTitle, kChecking, true);
     const HWND dialog = window->GetDialogHandle();
-    ASSERT_TRUE(::IsWindow(dialog));
     const CHandleHolder thread = OpenWindowThread(dialog);
     ASSERT_TRUE(thread);
-
-    for (int i = 0; i < 10; ++i)
-    {
-        EXPECT_FALSE(::IsWindowVisible(dialog));
-        ::Sleep(30);
-    }
+    ::Sleep(300);
+    EXPECT_FALSE(::IsWindowVisible(dialog));
     const ULONGLONG stopAt = Now();
     window.reset();
     // Never shown, so no minimum show time: it closes at once.
     EXPECT_LT(Now() - stopAt, 2500u);
     EXPECT_FALSE(::IsWindow(dialog));
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.Get(), 0));
+    EXPECT_EQ(nullptr, CProgressWindow::GetCurrent());
 }
 
 TEST_F(ProgressWindowTest, IsShownAfterThePauseAndStaysTheMinimumShowTime)
@@ -106,7 +102,6 @@ TEST_F(ProgressWindowTest, IsShownAfterThePauseAndStaysTheMinimumShowTime)
     CProgressWindow window(kTitle, kChecking, true);
     const HWND dialog = window.GetDialogHandle();
     EXPECT_FALSE(::IsWindowVisible(dialog));
-
     ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(dialog) != FALSE; }));
     const ULONGLONG shownAt = Now();
     EXPECT_GE(shownAt - createdAt, 350u);
@@ -114,167 +109,57 @@ TEST_F(ProgressWindowTest, IsShownAfterThePauseAndStaysTheMinimumShowTime)
     // Asked to close right after it appeared, it stays for the minimum show time.
     window.SignalStop();
     ::Sleep(600);
-    EXPECT_TRUE(::IsWindow(dialog));
     EXPECT_TRUE(::IsWindowVisible(dialog));
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
-    const ULONGLONG closedAt = Now();
-    EXPECT_GE(closedAt - shownAt, 1300u);
+    EXPECT_GE(Now() - shownAt, 1300u);
     EXPECT_EQ(nullptr, window.GetDialogHandle());
 }
 
-TEST_F(ProgressWindowTest, NegativeSettingsCountAsAlreadyElapsed)
-{
-    CProgressWindow::SetPauseBeforeShowing(-1);
-    CProgressWindow::SetMinimumShowTime(-1000);
-    auto window = std::make_unique<CProgressWindow>(kTitle, kChecking, true);
-    const HWND dialog = window->GetDialogHandle();
-    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(dialog) != FALSE; }, 2500));
-    const ULONGLONG stopAt = Now();
-    window.reset();
-    EXPECT_LT(Now() - stopAt, 2500u);
-}
-
-TEST_F(ProgressWindowTest, ShowsItsTitleTextsIconAndLayout)
+TEST_F(ProgressWindowTest, ShowsWhatTheOwnerSetsAndCannotBeClosedByTheUser)
 {
     CProgressWindow::SetPauseBeforeShowing(0);
     CProgressWindow window(kTitle, kChecking, true);
     const HWND dialog = window.GetDialogHandle();
     ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(dialog) != FALSE; }));
-
     wchar_t text[64] = {};
     ::GetWindowTextW(dialog, text, 64);
     EXPECT_STREQ(kTitle, text);
     EXPECT_EQ(kChecking, ReadStatusText(dialog));
-    EXPECT_EQ(0, ReadPosition(dialog));
+    EXPECT_EQ(0, ::GetWindowLongPtrW(dialog, GWL_STYLE) & WS_SYSMENU) << "no system menu, so no close box";
 
-    const LONG_PTR style = ::GetWindowLongPtrW(dialog, GWL_STYLE);
-    EXPECT_EQ(WS_CAPTION, style & WS_CAPTION);
-    EXPECT_EQ(0, style & WS_SYSMENU) << "no system menu, so no close box";
-    wchar_t className[64] = {};
-    ::GetClassNameW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), className, 64);
-    EXPECT_STREQ(L"msctls_progress32", className);
-    DWORD_PTR icon = 0;
-    ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_GETICON, ICON_BIG, 0, SMTO_BLOCK, kBoundMs, &icon));
-    EXPECT_NE(0u, icon);
-    ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_GETICON, ICON_SMALL, 0, SMTO_BLOCK, kBoundMs, &icon));
-    EXPECT_NE(0u, icon);
-}
-
-TEST_F(ProgressWindowTest, StatusTextAndPositionFollowTheOwner)
-{
-    CProgressWindow::SetPauseBeforeShowing(0);
-    CProgressWindow window(kTitle, kChecking, true);
-    const HWND dialog = window.GetDialogHandle();
-
-    window.SetStatusText(L"Downloading update...");
-    EXPECT_TRUE(WaitUntil([&] { return ReadStatusText(dialog) == L"Downloading update..."; }));
     // Two texts within one step: the second one is what stays.
     window.SetStatusText(L"first");
     window.SetStatusText(L"Applying update...");
     EXPECT_TRUE(WaitUntil([&] { return ReadStatusText(dialog) == L"Applying update..."; }));
-    ::Sleep(150);
-    EXPECT_EQ(L"Applying update...", ReadStatusText(dialog));
-
-    window.SetProgress(40);
-    EXPECT_TRUE(WaitUntil([&] { return ReadPosition(dialog) == 40; }));
-    // Other parts of the run post the message themselves.
-    ::PostMessageW(window.GetDialogHandle(), CProgressWindow::kSetProgressMessage, 55, 0);
+    // Other parts of the run post the message themselves; past 100 is 100.
+    ::PostMessageW(dialog, CProgressWindow::kSetProgressMessage, 55, 0);
     EXPECT_TRUE(WaitUntil([&] { return ReadPosition(dialog) == 55; }));
     window.SetProgress(150);
     EXPECT_TRUE(WaitUntil([&] { return ReadPosition(dialog) == 100; }));
-    window.SetProgress(20);
-    EXPECT_TRUE(WaitUntil([&] { return ReadPosition(dialog) == 20; }));
-}
-
-TEST_F(ProgressWindowTest, HiddenWindowTakesPostsButIsNeverShownAndClosesAtOnce)
-{
-    CProgressWindow::SetPauseBeforeShowing(0);
-    CProgressWindow::SetMinimumShowTime(5000);
-    CProgressWindow window(kTitle, kChecking, false);
-    const HWND dialog = window.GetDialogHandle();
-    window.SetProgress(40);
-    EXPECT_TRUE(WaitUntil([&] { return ReadPosition(dialog) == 40; }));
-    ::Sleep(200);
-    EXPECT_FALSE(::IsWindowVisible(dialog));
-
-    const ULONGLONG stopAt = Now();
-    window.SignalStop();
-    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog); }));
-    EXPECT_LT(Now() - stopAt, 2500u);
-
-    // Positions set after the dialog closed go nowhere, in particular not to the owner's own queue.
-    ASSERT_TRUE(WaitUntil([&] { return window.GetDialogHandle() == nullptr; }));
-    window.SetProgress(60);
-    MSG message;
-    EXPECT_FALSE(::PeekMessageW(&message, nullptr, CProgressWindow::kSetProgressMessage,
-                                CProgressWindow::kSetProgressMessage, PM_REMOVE));
-}
-
-TEST_F(ProgressWindowTest, CannotBeClosedByTheUser)
-{
-    CProgressWindow::SetPauseBeforeShowing(0);
-    CProgressWindow window(kTitle, kChecking, true);
-    const HWND dialog = window.GetDialogHandle();
-    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(dialog) != FALSE; }));
 
     DWORD_PTR result = 0;
     EXPECT_TRUE(::SendMessageTimeoutW(dialog, WM_CLOSE, 0, 0, SMTO_BLOCK, kBoundMs, &result));
-    EXPECT_TRUE(::SendMessageTimeoutW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_BLOCK, kBoundMs, &result));
     EXPECT_TRUE(::SendMessageTimeoutW(dialog, WM_COMMAND, IDCANCEL, 0, SMTO_BLOCK, kBoundMs, &result));
-    EXPECT_TRUE(::SendMessageTimeoutW(dialog, WM_COMMAND, IDOK, 0, SMTO_BLOCK, kBoundMs, &result));
-    // Esc and Enter arrive as input and go through the dialog's keyboard handling.
-    ::PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
-    ::PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0); // Esc goes through the dialog's keyboard handling
     ::Sleep(300);
-
-    EXPECT_TRUE(::IsWindow(dialog));
     EXPECT_TRUE(::IsWindowVisible(dialog));
     EXPECT_EQ(dialog, window.GetDialogHandle());
-    window.SetStatusText(L"still here");
-    EXPECT_TRUE(WaitUntil([&] { return ReadStatusText(dialog) == L"still here"; }));
 }
 
-TEST_F(ProgressWindowTest, SecondWindowFailsWhileOneExists)
+TEST_F(ProgressWindowTest, SecondWindowFailsWith0x202WhileOneExists)
 {
+    CProgressWindow first(kTitle, kChecking, false);
+    std::uint32_t code = 0;
+    try
     {
-        CProgressWindow first(kTitle, kChecking, false);
-        std::uint32_t code = 0;
-        try
-        {
-            CProgressWindow second(kTitle, kChecking, false);
-        }
-        catch (const CExitCodeException& failure)
-        {
-            code = failure.GetExitCode();
-        }
-        EXPECT_EQ(0x202u, code);
-        // The first one is untouched.
-        EXPECT_EQ(&first, CProgressWindow::GetCurrent());
-        EXPECT_TRUE(::IsWindow(first.GetDialogHandle()));
+        CProgressWindow second(kTitle, kChecking, false);
     }
-    EXPECT_EQ(nullptr, CProgressWindow::GetCurrent());
-    // Once it is gone another can be made.
-    CProgressWindow next(kTitle, kChecking, false);
-    EXPECT_EQ(&next, CProgressWindow::GetCurrent());
-}
-
-TEST_F(ProgressWindowTest, DestroyingEndsItsThreadInBoundedTime)
-{
-    CProgressWindow::SetPauseBeforeShowing(0);
-    CProgressWindow::SetMinimumShowTime(300);
-    auto window = std::make_unique<CProgressWindow>(kTitle, kChecking, true);
-    const HWND dialog = window->GetDialogHandle();
-    const CHandleHolder thread = OpenWindowThread(dialog);
-    ASSERT_TRUE(thread);
-    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowVisible(dialog) != FALSE; }));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(thread.Get(), 0));
-
-    const ULONGLONG stopAt = Now();
-    window.reset();
-    EXPECT_LT(Now() - stopAt, 5000u);
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.Get(), 0));
-    EXPECT_FALSE(::IsWindow(dialog));
-    EXPECT_EQ(nullptr, CProgressWindow::GetCurrent());
+    catch (const CExitCodeException& failure)
+    {
+        code = failure.GetExitCode();
+    }
+    EXPECT_EQ(0x202u, code);
+    EXPECT_EQ(&first, CProgressWindow::GetCurrent());
 }
 
 } // namespace

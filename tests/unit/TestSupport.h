@@ -1,18 +1,26 @@
 #pragma once
+// The unit tests' one kit: a scratch folder, file bytes, the exception a call throws, a thread whose body is
+// a function and a second real process.
 
+#include "System/Exception.h"
 #include "System/Platform.h"
 #include "System/SystemInfo.h"
+#include "System/Win32/HandleHolder.h"
+#include "System/Win32/Thread.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-namespace OvTest
+namespace OV::Tests
 {
 
 // A fresh folder under the prefix's temporary folder, removed with everything in it at the end.
@@ -23,7 +31,7 @@ public:
     {
         wchar_t temp[MAX_PATH + 1] = {};
         const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-        m_Path = std::wstring(temp, length) + L"ov-unit-" + OV::System::NewGuidText();
+        m_Path = std::wstring(temp, length) + L"ov-unit-" + System::NewGuidText();
         std::filesystem::create_directories(m_Path);
     }
     ~CTemporaryFolder()
@@ -54,30 +62,21 @@ inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
     ASSERT_TRUE(out.good()) << "cannot write the test file";
 }
 
-// The same as octets, for tests that pick words out of binary files.
-using Octets = std::vector<std::uint8_t>;
-
-inline Octets ReadFileOctets(const std::wstring& path)
+// The little-endian 32-bit word at an offset of a binary file's bytes, and its replacement.
+template <typename Bytes>
+std::uint32_t Word(const Bytes& bytes, std::size_t at)
 {
-    const std::string bytes = ReadFileBytes(path);
-    return Octets(bytes.begin(), bytes.end());
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
+    return value;
 }
 
-inline void WriteFileOctets(const std::wstring& path, const Octets& octets)
-{
-    WriteFileBytes(path, std::string(octets.begin(), octets.end()));
-}
-
-// The little-endian 32-bit word at an offset, and its replacement.
-inline std::uint32_t Word(const Octets& bytes, std::size_t at)
-{
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (std::uint32_t(bytes[at + 3]) << 24);
-}
-
-inline void PutWord(Octets& bytes, std::size_t at, std::uint32_t value)
+template <typename Bytes>
+void PutWord(Bytes& bytes, std::size_t at, std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        bytes[at + i] = static_cast<typename Bytes::value_type>(value >> (8 * i));
 }
 
 // Bytes 0, 1, ..., 250, 0, 1, ...: a prime period, so a shifted copy never matches by accident.
@@ -89,4 +88,59 @@ inline std::vector<char> Pattern(size_t size, size_t start = 0)
     return bytes;
 }
 
-} // namespace OvTest
+// Runs action and returns the CException it threw, or nothing when it threw none.
+template <typename Action>
+std::optional<System::CException> CatchException(Action&& action)
+{
+    try
+    {
+        action();
+    }
+    catch (const System::CException& caught)
+    {
+        return std::optional<System::CException>(std::in_place, caught);
+    }
+    return std::nullopt;
+}
+
+// A CThread whose body is a function. The body gets the thread to poll its stop signal.
+class CFunctionThread : public System::Win32::CThread
+{
+public:
+    using Body = std::function<std::uint32_t(CFunctionThread&)>;
+
+    explicit CFunctionThread(Body body) : m_Body(std::move(body)) {}
+    // The body is a member of this class, so the thread must end before it goes; a body that ignores the
+    // stop signal is cut off after a bounded wait.
+    ~CFunctionThread() override { Stop(30000); }
+
+protected:
+    std::uint32_t Execute() override { return m_Body(*this); }
+
+private:
+    Body m_Body;
+};
+
+// tools/ProcessHelper/ProcessHelper.exe of the same build, started as a second real process (its commands
+// are listed at the top of its source). Its output goes to NUL; tests learn readiness through named events.
+class CHelperProcess
+{
+public:
+    // Throws std::runtime_error when the program cannot be started.
+    explicit CHelperProcess(const std::wstring& arguments);
+    // Kills the helper if it is still running, so that a failed test leaves no process behind.
+    ~CHelperProcess();
+
+    // True when the helper ended within timeoutMs.
+    bool WaitForExit(DWORD timeoutMs);
+    // STILL_ACTIVE while it runs.
+    DWORD GetExitCode() const;
+
+private:
+    System::Win32::CHandleHolder m_Process;
+};
+
+// A kernel-object name unique to this test process and the given purpose.
+std::wstring UniqueObjectName(const std::wstring& purpose);
+
+} // namespace OV::Tests

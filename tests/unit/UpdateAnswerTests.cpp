@@ -21,29 +21,14 @@ TEST(UpdateAnswer, FieldsAreCopiedWhenPresentAndOfTheirType)
     const Case cases[] = {
         {"all fields", full, {"https://h/x.exe", "AB12", 1234, "2.0.0.1"}},
         {"no url", R"({"hash": "AB12", "size": 1234, "version": "2.0.0.1"})", {"", "AB12", 1234, "2.0.0.1"}},
-        {"no hash", R"({"url": "u", "size": 1, "version": "v"})", {"u", "", 1, "v"}},
-        {"no size", R"({"url": "u", "hash": "h", "version": "v"})", {"u", "h", 0, "v"}},
-        {"no version", R"({"url": "u", "hash": "h", "size": 1})", {"u", "h", 1, ""}},
-        {"empty object", "{}", {"", "", 0, ""}},
         {"string size", R"({"url": "x", "size": "5"})", {"x", "", 0, ""}},
         {"wrong types", R"({"url": 5, "hash": ["a"], "size": {"n": 1}, "version": 2.5})", {"", "", 0, ""}},
-        {"null fields", R"({"url": null, "hash": null, "size": null, "version": null})", {"", "", 0, ""}},
-        {"boolean size", R"({"size": true})", {"", "", 0, ""}},
         {"negative size", R"({"size": -5})", {"", "", -5, ""}},
         {"fractional size", R"({"size": 1.5})", {"", "", 0, ""}},
-        {"integral real size", R"({"size": 2.0})", {"", "", 2, ""}},
-        {"exponent size", R"({"size": 3e3})", {"", "", 3000, ""}},
         {"largest size", R"({"size": 9223372036854775807})", {"", "", 9223372036854775807LL, ""}},
-        {"smallest size", R"({"size": -9223372036854775808})", {"", "", INT64_MIN, ""}},
         {"size of 2^63", R"({"size": 9223372036854775808})", {"", "", 0, ""}},
-        {"huge size", R"({"size": 1e300})", {"", "", 0, ""}},
         {"keys match exactly", R"({"URL": "a", "Size": 3, " url": "b", "url ": "c"})", {"", "", 0, ""}},
-        {"other keys ignored", R"({"url": "u", "extra": {"deep": [1, 2, 3]}, "size": 7})", {"u", "", 7, ""}},
         {"comments", "/* offer */ {\"url\": \"u\", // the file\n \"size\": 9 /* bytes */}", {"u", "", 9, ""}},
-        {"array root", R"([{"url": "u"}])", {"", "", 0, ""}},
-        {"string root", R"("https://h/x.exe")", {"", "", 0, ""}},
-        {"number root", "42", {"", "", 0, ""}},
-        {"null root", "null", {"", "", 0, ""}},
         {"huge text",
          R"({"url": ")" + std::string(2000000, 'u') + R"("})",
          {std::string(2000000, 'u'), "", 0, ""}},
@@ -63,11 +48,7 @@ TEST(UpdateAnswer, FieldsAreCopiedWhenPresentAndOfTheirType)
 TEST(UpdateAnswer, TextThatIsNotJsonFailsWith773)
 {
     const std::string cases[] = {
-        "",
-        "{",
-        R"({"url": "u",})",
-        R"({"url": "u" "size": 1})",
-        "<html>502 Bad Gateway</html>",
+        "", R"({"url": "u",})", "<html>502 Bad Gateway</html>",
         std::string(100000, '[') + std::string(100000, ']'), // nesting beyond the reader's stack limit
     };
     for (const std::string& body : cases)

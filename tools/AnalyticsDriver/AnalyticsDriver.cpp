@@ -12,16 +12,30 @@
 //     compose <result>                 prints the hit the run's event with that result would carry
 //     consent <category>...            prints consent=<0|1 for each category>
 //     visitor-id                       prints visitor-id=<id>
-//     user-agent                       prints user-agent=<text>
+//     dump                             prints the queue's records with the program's own queue code, under
+//                                      the queue mutex, without changing it (a damaged header is repaired
+//                                      as every queue operation would), one line each:
+//                                        header version=<v> pending=<n> first=<offset> size=<bytes>
+//                                        repaired=<0|1>, record offset=<o> size=<s> extra=<hex> query=<text>,
+//                                        then end offset=<o> | damaged offset=<o> | error <text>
+//     query <scheme> <productName> <channel> <dp> <version>
+//                                      runs the update query once, as the run does, and prints its result
+//     host                             prints host=<the update service's host>
 #include "Analytics/AnalyticsBase.h"
 #include "Analytics/AnalyticsGa4.h"
 #include "Analytics/AnalyticsReporter.h"
 #include "Analytics/Consent.h"
+#include "Analytics/NamedMutexHold.h"
+#include "Analytics/QueueFile.h"
 #include "Analytics/VisitorId.h"
 #include "System/Exception.h"
 #include "System/Platform.h"
+#include "System/Stopwatch.h"
 #include "System/String/AnsiWide.h"
+#include "System/Win32/HandleHolder.h"
 #include "Updater/RunOutcome.h"
+#include "Updater/Service/ServiceHost.h"
+#include "Updater/Service/UpdateQuery.h"
 #include "Updater/Service/Version.h"
 
 #include <cstdio>
@@ -37,9 +51,86 @@ namespace
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: AnalyticsDriver [--data-file <name>] "
-                         "report|result|succeeded|queue|upload|compose|consent|visitor-id|user-agent ...\n");
+    std::fprintf(
+        stderr, "usage: AnalyticsDriver [--data-file <name>] "
+                "report|late|result|succeeded|queue|upload|compose|consent|visitor-id|dump|query|host ...\n");
     return 2;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : bytes)
+    {
+        text += kDigits[(static_cast<unsigned char>(c) >> 4) & 0x0F];
+        text += kDigits[static_cast<unsigned char>(c) & 0x0F];
+    }
+    return text;
+}
+
+int Dump(const std::wstring& dataFileName)
+{
+    const std::wstring mutexName = CAnalyticsBase::GetQueueMutexName(dataFileName);
+    OV::System::Win32::CHandleHolder mutex(::CreateMutexW(nullptr, FALSE, mutexName.c_str()));
+    if (!mutex)
+    {
+        std::printf("error cannot create the queue mutex (%lu)\n", ::GetLastError());
+        return 1;
+    }
+    // A writer killed while holding the mutex leaves it abandoned; reading the file is still safe, since
+    // every record is checked.
+    CNamedMutexHold hold(mutex.Get(), nullptr, CNamedMutexHold::Abandoned::TakeOver);
+    if (!hold.IsHeld())
+    {
+        std::printf("error queue mutex not obtained\n");
+        return 1;
+    }
+    CQueueFile file(CAnalyticsBase::GetQueuePathFor(dataFileName));
+    if (!file.IsOpen())
+    {
+        std::printf("error cannot open the queue file (%lu)\n", ::GetLastError());
+        return 1;
+    }
+    const QueueHeader& header = file.Header();
+    std::printf("header version=%u pending=%u first=%u size=%lld repaired=%d\n", header.version,
+                header.pendingRecords, header.firstPendingOffset, static_cast<long long>(file.GetSize()),
+                file.WasRepaired() ? 1 : 0);
+    std::uint32_t offset = header.firstPendingOffset;
+    for (;;)
+    {
+        QueueItem item;
+        const CQueueFile::ReadStatus status = file.ReadItem(offset, item);
+        if (status == CQueueFile::ReadStatus::End)
+        {
+            std::printf("end offset=%u\n", offset);
+            return 0;
+        }
+        if (status == CQueueFile::ReadStatus::Damaged)
+        {
+            std::printf("damaged offset=%u\n", offset);
+            return 0;
+        }
+        std::printf("record offset=%u size=%u extra=%s query=%s\n", offset, item.recordSize,
+                    Hex(item.extra).c_str(), item.query.c_str());
+        offset += item.recordSize;
+    }
+}
+
+int Query(const std::vector<std::wstring>& args)
+{
+    using namespace OV::Updater::Service;
+    std::string url, hash, version;
+    std::int64_t size = -1;
+    OV::System::CStopwatch stopwatch;
+    stopwatch.Start();
+    const std::uint32_t result = QueryClientUpdate(
+        OV::WideToAnsi(args[1]), OV::WideToAnsi(args[2]), OV::WideToAnsi(args[3]), OV::WideToAnsi(args[4]),
+        OV::WideToAnsi(args[5]), kProductToken, kUpdaterVersion, nullptr, url, hash, size, version);
+    std::printf("result=%u\nurl=%s\nhash=%s\nsize=%lld\nversion=%s\nelapsed-ms=%llu\n", result, url.c_str(),
+                hash.c_str(), static_cast<long long>(size), version.c_str(),
+                static_cast<unsigned long long>(stopwatch.GetElapsedMs()));
+    return 0;
 }
 
 std::wstring Numbered(const std::wstring& tag, int index)
@@ -78,26 +169,25 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         EndReporter(reporter);
         return 0;
     }
-    if (command == L"late" && args.size() == 3)
+    // A run that fails early (a pause first), one that ends with an outcome, one that succeeds.
+    if ((command == L"late" && args.size() == 3) || (command == L"result" && args.size() == 2) ||
+        (command == L"succeeded" && args.size() == 1))
     {
         CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
-        ::Sleep(static_cast<DWORD>(std::stoul(args[1])));
-        reporter->ReportResultText(Numbered(args[2], 0));
-        EndReporter(reporter);
-        return 0;
-    }
-    if (command == L"result" && args.size() == 2)
-    {
-        CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
-        const auto code = static_cast<std::uint32_t>(std::stoul(args[1], nullptr, 0));
-        reporter->ReportResultText(OV::AnsiToWide(OV::Updater::GetResultName(code)));
-        EndReporter(reporter);
-        return 0;
-    }
-    if (command == L"succeeded" && args.size() == 1)
-    {
-        CRefPtr<CAnalyticsReporter> reporter = MakeReporter(dataFileName, L"en-us");
-        reporter->ReportSucceeded();
+        if (command == L"late")
+        {
+            ::Sleep(static_cast<DWORD>(std::stoul(args[1])));
+            reporter->ReportResultText(Numbered(args[2], 0));
+        }
+        else if (command == L"result")
+        {
+            const auto code = static_cast<std::uint32_t>(std::stoul(args[1], nullptr, 0));
+            reporter->ReportResultText(OV::AnsiToWide(OV::Updater::GetResultName(code)));
+        }
+        else
+        {
+            reporter->ReportSucceeded();
+        }
         EndReporter(reporter);
         return 0;
     }
@@ -149,10 +239,13 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         std::printf("visitor-id=%s\n", OV::WideToAnsi(GetVisitorId()).c_str());
         return 0;
     }
-    if (command == L"user-agent" && args.size() == 1)
+    if (command == L"dump" && args.size() == 1)
+        return Dump(dataFileName);
+    if (command == L"query" && args.size() == 6)
+        return Query(args);
+    if (command == L"host" && args.size() == 1)
     {
-        std::printf("user-agent=%s\n",
-                    OV::WideToAnsi(OV::Analytics::CAnalyticsUploader::BuildUserAgent()).c_str());
+        std::printf("host=%s\n", OV::Updater::Service::ServiceHost().c_str());
         return 0;
     }
     return Usage();

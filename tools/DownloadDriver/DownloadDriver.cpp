@@ -22,9 +22,11 @@
 #include "System/RefPtr.h"
 #include "System/String/AnsiWide.h"
 #include "Updater/Service/Version.h"
+#include "ToolArgs.h"
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +41,8 @@ using OV::System::CRefPtr;
 using OV::System::Net::MultiStreamDownload::CHTTPDownload;
 using OV::System::Net::MultiStreamDownload::DownloadLimits;
 using OV::System::Net::MultiStreamDownload::DownloadStatus;
+
+using OV::Tools::PrintLine;
 
 namespace
 {
@@ -81,13 +85,6 @@ struct Options
     bool progress = false;
     ULONGLONG stopAfterMs = 0;
 };
-
-void PrintLine(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 std::string OneLine(const std::wstring& text)
 {
@@ -133,53 +130,29 @@ bool ReadBatch(const std::wstring& path, std::vector<Job>& jobs)
     return true;
 }
 
-bool ParseArguments(int argc, wchar_t** argv, Options& options)
+bool ParseArguments(const OV::Tools::CArguments& arguments, Options& options)
 {
-    std::wstring url;
-    std::wstring target;
-    for (int i = 1; i < argc; ++i)
-    {
-        const std::wstring name = argv[i];
-        if (name == L"--progress")
-        {
-            options.progress = true;
-            continue;
-        }
-        if (i + 1 >= argc)
-            return false;
-        const std::wstring value = argv[++i];
-        if (name == L"--url")
-            url = value;
-        else if (name == L"--target")
-            target = value;
-        else if (name == L"--batch" && !ReadBatch(value, options.jobs))
-            return false;
-        else if (name == L"--retries")
-            options.retries = std::wcstol(value.c_str(), nullptr, 10);
-        else if (name == L"--timeout-ms")
-            options.limits.receiveTimeoutMs = std::wcstoul(value.c_str(), nullptr, 10);
-        else if (name == L"--max-size")
-            options.limits.maxSize = std::wcstoul(value.c_str(), nullptr, 10);
-        else if (name == L"--stall-window-ms")
-            options.limits.stallWindowMs = std::wcstoul(value.c_str(), nullptr, 10);
-        else if (name == L"--deadline-ms")
-            options.deadlineMs = std::wcstoull(value.c_str(), nullptr, 10);
-        else if (name == L"--parallel")
-            options.parallel = std::wcstoul(value.c_str(), nullptr, 10);
-        else if (name == L"--stop-after-ms")
-            options.stopAfterMs = std::wcstoull(value.c_str(), nullptr, 10);
-        else if (name != L"--batch")
-            return false;
-    }
-    if (!url.empty() && !target.empty())
+    if (!arguments.IsValid() ||
+        (arguments.Has(L"--batch") && !ReadBatch(arguments.Text(L"--batch"), options.jobs)))
+        return false;
+    if (arguments.Has(L"--url") && arguments.Has(L"--target"))
     {
         Job job;
-        job.url = url;
-        job.target = target;
+        job.url = arguments.Text(L"--url");
+        job.target = arguments.Text(L"--target");
         options.jobs.push_back(std::move(job));
     }
-    if (options.parallel == 0)
-        options.parallel = 1;
+    options.retries = static_cast<int>(arguments.Number(L"--retries", 5));
+    options.limits.receiveTimeoutMs =
+        static_cast<std::uint32_t>(arguments.Number(L"--timeout-ms", options.limits.receiveTimeoutMs));
+    options.limits.maxSize =
+        static_cast<std::uint32_t>(arguments.Number(L"--max-size", options.limits.maxSize));
+    options.limits.stallWindowMs =
+        static_cast<std::uint32_t>(arguments.Number(L"--stall-window-ms", options.limits.stallWindowMs));
+    options.deadlineMs = static_cast<ULONGLONG>(arguments.Number(L"--deadline-ms", 0));
+    options.parallel = std::max<size_t>(1, static_cast<size_t>(arguments.Number(L"--parallel", 1)));
+    options.stopAfterMs = static_cast<ULONGLONG>(arguments.Number(L"--stop-after-ms", 0));
+    options.progress = arguments.Has(L"--progress");
     return !options.jobs.empty();
 }
 
@@ -215,7 +188,7 @@ bool Poll(Job& job, size_t index, const Options& options, size_t& finished, size
 int wmain(int argc, wchar_t** argv)
 {
     Options options;
-    if (!ParseArguments(argc, argv, options))
+    if (!ParseArguments(OV::Tools::CArguments(argc, argv, {L"--progress"}), options))
     {
         PrintLine("usage: DownloadDriver --url URL --target PATH | --batch LIST [--parallel N] [--retries N] "
                   "[--timeout-ms N] [--max-size N] [--stall-window-ms N] [--deadline-ms N] [--progress]");

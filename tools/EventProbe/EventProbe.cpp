@@ -15,6 +15,7 @@
 // "signal" opens the named decision events (UpdateNo, UpdateYes, UpdateDeny) of a product and sets them
 // in the given order, back to back, as a run does; it exits with 1 when one of them does not exist.
 #include "System/Platform.h"
+#include "ToolArgs.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
 
@@ -23,6 +24,8 @@
 #include <string>
 
 using OV::System::Win32::CHandleHolder;
+
+using OV::Tools::PrintLine;
 
 namespace
 {
@@ -42,13 +45,6 @@ constexpr DecisionEvent kDecisionEvents[kDecisionCount] = {
     {L"{FCBD3DBA-DB17-4EC5-999E-5CF45A722924}-UpdateYes-", "UpdateYes"},
     {L"{F7960AE2-D719-4F0D-9A10-B207F8DACB24}-UpdateDeny-", "UpdateDeny"},
 };
-
-void PrintLine(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 int Fail(const std::string& what)
 {

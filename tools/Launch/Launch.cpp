@@ -7,6 +7,7 @@
 // Prints "exit-code: N" (unsigned decimal) at the end, or "timeout" after killing the child.
 // With --unelevated the child runs with the limited token linked to ours (every Wine process is elevated).
 #include "System/Platform.h"
+#include "ToolArgs.h"
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
 
@@ -17,15 +18,10 @@
 
 using OV::System::Win32::CHandleHolder;
 
+using OV::Tools::PrintLine;
+
 namespace
 {
-
-void PrintLine(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 // The limited token that Windows links to an elevated one.
 CHandleHolder LimitedToken()
@@ -44,16 +40,9 @@ CHandleHolder LimitedToken()
 
 int wmain(int argc, wchar_t** argv)
 {
-    DWORD timeoutMs = 120000;
-    bool unelevated = false;
-    for (int i = 1; i < argc; ++i)
-    {
-        const std::wstring argument = argv[i];
-        if (argument == L"--timeout-ms" && i + 1 < argc)
-            timeoutMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
-        else if (argument == L"--unelevated")
-            unelevated = true;
-    }
+    const OV::Tools::CArguments arguments(argc, argv, {L"--unelevated"});
+    const auto timeoutMs = static_cast<DWORD>(arguments.Number(L"--timeout-ms", 120000));
+    const bool unelevated = arguments.Has(L"--unelevated");
 
     wchar_t variable[32768] = {};
     if (::GetEnvironmentVariableW(L"OV_LAUNCH_COMMAND_LINE", variable, 32768) == 0)

@@ -10,6 +10,7 @@
 // 2 bad arguments, 3 the box has no such button or the click was not delivered.
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
+#include "ToolArgs.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -103,35 +104,10 @@ std::string JsonString(const std::wstring& text)
     std::string out = "\"";
     for (const char c : OV::Utf16ToUtf8(text))
     {
-        switch (c)
-        {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20)
-            {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                out += escaped;
-            }
-            else
-            {
-                out += c;
-            }
-        }
+        char escaped[8] = {c, 0};
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+        out += escaped;
     }
     return out + "\"";
 }
@@ -147,35 +123,12 @@ int Usage()
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring caption;
-    bool hasCaption = false;
-    std::string answer = "none";
-    DWORD timeoutMs = kDefaultTimeoutMs;
-    for (int i = 1; i < argc; ++i)
-    {
-        const std::wstring argument = argv[i];
-        if (i + 1 >= argc)
-            return Usage();
-        const std::wstring value = argv[++i];
-        if (argument == L"--caption")
-        {
-            caption = value;
-            hasCaption = true;
-        }
-        else if (argument == L"--answer")
-        {
-            answer = OV::Utf16ToUtf8(value);
-        }
-        else if (argument == L"--timeout-ms")
-        {
-            timeoutMs = static_cast<DWORD>(std::wcstoul(value.c_str(), nullptr, 10));
-        }
-        else
-        {
-            return Usage();
-        }
-    }
-    if (!hasCaption || (answer != "none" && answer != "yes" && answer != "no" && answer != "ok"))
+    const OV::Tools::CArguments arguments(argc, argv);
+    const std::wstring caption = arguments.Text(L"--caption");
+    const std::string answer = OV::Utf16ToUtf8(arguments.Text(L"--answer", L"none"));
+    const auto timeoutMs = static_cast<DWORD>(arguments.Number(L"--timeout-ms", kDefaultTimeoutMs));
+    if (!arguments.IsValid() || !arguments.Has(L"--caption") ||
+        (answer != "none" && answer != "yes" && answer != "no" && answer != "ok"))
         return Usage();
 
     const HWND box = WaitForBox(caption, timeoutMs);

@@ -1,15 +1,12 @@
-// A second process for tests of named kernel objects: it takes, holds, abandons or signals objects that the
-// test process then waits for. It uses the plain Win32 calls, not the classes under test.
+// A second process for the tests: it abandons or signals named objects that the test process then waits
+// for, races a file, or calls the elevation service. It uses the plain Win32 calls, not the classes under
+// test.
 //
-//   ProcessHelper.exe hold-mutex <mutex> <ms> [--ready <event>] [--release <event>]
-//       Takes the named mutex (waits up to 10 s for it), reports readiness, then holds it until <ms> have
-//       passed or the release event is set, and releases it.
-//   ProcessHelper.exe abandon-mutex <mutex> [--ready <event>]
-//       Takes the named mutex, reports readiness and exits without releasing it: the mutex is abandoned.
+//   ProcessHelper.exe abandon-mutex <mutex>
+//       Takes the named mutex (waits up to 10 s for it) and exits without releasing it: the mutex is
+//       abandoned.
 //   ProcessHelper.exe set-event <event>
 //       Opens (or creates) the named event and sets it.
-//   ProcessHelper.exe wait-event <event> <ms>
-//       Opens (or creates) the named event and waits up to <ms> for it.
 //   ProcessHelper.exe replace-file <target> <source> <ms>
 //       Once target exists, tries to overwrite it with source until that works or <ms> have passed.
 //   ProcessHelper.exe call-service
@@ -20,9 +17,7 @@
 //       "caller-elevated: 0|1", "hresult: 0xXXXXXXXX", and for a returned handle "process-id: N" and,
 //       once that process has ended (at most 60 s), "started-exit-code: N".
 //
-// Readiness: the line "ready" on standard output and, with --ready, the named event is set (the test creates
-// it beforehand; waiting on it is more robust than reading the pipe).
-// Exit codes: 0 done (for wait-event: the event was set), 2 time-out, 3 a system call failed, 1 bad usage.
+// Exit codes: 0 done, 2 time-out, 3 a system call failed, 1 bad usage.
 #include "System/Platform.h"
 #include "System/Win32/Elevation.h"
 #include "System/Win32/HandleHolder.h"
@@ -47,27 +42,7 @@ constexpr int kTimeout = 2;
 constexpr int kFailed = 3;
 constexpr DWORD kTakeTimeoutMs = 10000;
 
-struct Options
-{
-    std::vector<std::wstring> positional;
-    std::wstring readyEvent;
-    std::wstring releaseEvent;
-};
-
-bool ParseOptions(int argc, wchar_t** argv, Options& options)
-{
-    for (int i = 2; i < argc; ++i)
-    {
-        const std::wstring argument = argv[i];
-        if ((argument == L"--ready" || argument == L"--release") && i + 1 < argc)
-            (argument == L"--ready" ? options.readyEvent : options.releaseEvent) = argv[++i];
-        else if (argument.rfind(L"--", 0) == 0)
-            return false;
-        else
-            options.positional.push_back(argument);
-    }
-    return true;
-}
+using Arguments = std::vector<std::wstring>;
 
 bool ParseMilliseconds(const std::wstring& text, DWORD& value)
 {
@@ -91,19 +66,6 @@ CHandleHolder OpenEvent(const std::wstring& name)
     return CHandleHolder(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
 }
 
-int ReportReady(const Options& options)
-{
-    if (!options.readyEvent.empty())
-    {
-        const CHandleHolder ready = OpenEvent(options.readyEvent);
-        if (!ready || !::SetEvent(ready.Get()))
-            return Fail("setting the ready event");
-    }
-    std::puts("ready");
-    std::fflush(stdout);
-    return kDone;
-}
-
 int TakeMutex(const std::wstring& name, CHandleHolder& mutex)
 {
     mutex.Reset(::CreateMutexW(nullptr, FALSE, name.c_str()));
@@ -117,50 +79,22 @@ int TakeMutex(const std::wstring& name, CHandleHolder& mutex)
     return kDone;
 }
 
-int HoldMutex(const Options& options)
+int AbandonMutex(const Arguments& arguments)
 {
-    DWORD holdMs = 0;
-    if (options.positional.size() != 2 || !ParseMilliseconds(options.positional[1], holdMs))
-        return kUsage;
-    CHandleHolder release;
-    if (!options.releaseEvent.empty())
-    {
-        release = OpenEvent(options.releaseEvent);
-        if (!release)
-            return Fail("opening the release event");
-    }
-    CHandleHolder mutex;
-    if (const int taken = TakeMutex(options.positional[0], mutex); taken != kDone)
-        return taken;
-    if (const int ready = ReportReady(options); ready != kDone)
-        return ready;
-    if (release)
-        ::WaitForSingleObject(release.Get(), holdMs);
-    else
-        ::Sleep(holdMs);
-    if (!::ReleaseMutex(mutex.Get()))
-        return Fail("ReleaseMutex");
-    return kDone;
-}
-
-int AbandonMutex(const Options& options)
-{
-    if (options.positional.size() != 1)
+    if (arguments.size() != 1)
         return kUsage;
     CHandleHolder mutex;
-    if (const int taken = TakeMutex(options.positional[0], mutex); taken != kDone)
+    if (const int taken = TakeMutex(arguments[0], mutex); taken != kDone)
         return taken;
-    if (const int ready = ReportReady(options); ready != kDone)
-        return ready;
     // Ending the process while it owns the mutex is what abandons it.
     ::ExitProcess(kDone);
 }
 
-int SetEventCommand(const Options& options)
+int SetEventCommand(const Arguments& arguments)
 {
-    if (options.positional.size() != 1)
+    if (arguments.size() != 1)
         return kUsage;
-    const CHandleHolder event = OpenEvent(options.positional[0]);
+    const CHandleHolder event = OpenEvent(arguments[0]);
     if (!event)
         return Fail("CreateEventW");
     if (!::SetEvent(event.Get()))
@@ -168,31 +102,15 @@ int SetEventCommand(const Options& options)
     return kDone;
 }
 
-int WaitEvent(const Options& options)
-{
-    DWORD waitMs = 0;
-    if (options.positional.size() != 2 || !ParseMilliseconds(options.positional[1], waitMs))
-        return kUsage;
-    const CHandleHolder event = OpenEvent(options.positional[0]);
-    if (!event)
-        return Fail("CreateEventW");
-    const DWORD result = ::WaitForSingleObject(event.Get(), waitMs);
-    if (result == WAIT_OBJECT_0)
-        return kDone;
-    if (result == WAIT_TIMEOUT)
-        return kTimeout;
-    return Fail("WaitForSingleObject");
-}
-
 // Waits for target to appear, lets its writer reach it, then tries to overwrite it with source every 10 ms
 // until that works or <ms> have passed. Prints "refused: N" (attempts another process's sharing turned
 // away) and "replaced: 0|1".
-int ReplaceFile(const Options& options)
+int ReplaceFile(const Arguments& arguments)
 {
     DWORD waitMs = 0;
-    if (options.positional.size() != 3 || !ParseMilliseconds(options.positional[2], waitMs))
+    if (arguments.size() != 3 || !ParseMilliseconds(arguments[2], waitMs))
         return kUsage;
-    const std::wstring& target = options.positional[0];
+    const std::wstring& target = arguments[0];
     const ULONGLONG deadline = ::GetTickCount64() + waitMs;
     while (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount64() < deadline)
         ::Sleep(5);
@@ -201,7 +119,7 @@ int ReplaceFile(const Options& options)
     bool replaced = false;
     while (!replaced && ::GetTickCount64() < deadline)
     {
-        replaced = ::CopyFileW(options.positional[1].c_str(), target.c_str(), FALSE) != FALSE;
+        replaced = ::CopyFileW(arguments[1].c_str(), target.c_str(), FALSE) != FALSE;
         if (!replaced && ::GetLastError() == ERROR_SHARING_VIOLATION)
             ++refused;
         if (!replaced)
@@ -290,29 +208,20 @@ int CallService()
 
 int wmain(int argc, wchar_t** argv)
 {
-    Options options;
-    if (argc < 2 || !ParseOptions(argc, argv, options))
-    {
-        std::fputs("usage: ProcessHelper.exe "
-                   "hold-mutex|abandon-mutex|set-event|wait-event|replace-file|call-service ...\n",
-                   stderr);
-        return kUsage;
-    }
-    const std::wstring command = argv[1];
+    const std::wstring command = argc >= 2 ? argv[1] : L"";
+    const Arguments arguments(argv + std::min(argc, 2), argv + argc);
     int result = kUsage;
-    if (command == L"hold-mutex")
-        result = HoldMutex(options);
-    else if (command == L"abandon-mutex")
-        result = AbandonMutex(options);
+    if (command == L"abandon-mutex")
+        result = AbandonMutex(arguments);
     else if (command == L"set-event")
-        result = SetEventCommand(options);
-    else if (command == L"wait-event")
-        result = WaitEvent(options);
+        result = SetEventCommand(arguments);
     else if (command == L"replace-file")
-        result = ReplaceFile(options);
+        result = ReplaceFile(arguments);
     else if (command == L"call-service")
         result = CallService();
     if (result == kUsage)
-        std::fputs("bad usage; see the top of ProcessHelper.cpp\n", stderr);
+        std::fputs("usage: ProcessHelper.exe abandon-mutex|set-event|replace-file|call-service ...; see its "
+                   "source\n",
+                   stderr);
     return result;
 }

@@ -9,8 +9,8 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     OV::System::Win32::CHandleHolder stop(::CreateEventW(nullptr, TRUE, FALSE, L"OVSessionKeeperStop"));
-    HWND window = ::CreateWindowExW(0, L"STATIC", L"OV session keeper", WS_POPUP | WS_VISIBLE, -10, -10, 1, 1, nullptr,
-                                    nullptr, instance, nullptr);
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"OV session keeper", WS_POPUP | WS_VISIBLE, -10, -10, 1, 1,
+                                    nullptr, nullptr, instance, nullptr);
     const HANDLE handles[] = {stop.Get()};
     const ULONGLONG deadline = ::GetTickCount64() + 6ull * 60 * 60 * 1000;
     while (::GetTickCount64() < deadline)

@@ -34,19 +34,23 @@ std::wstring TestFolder()
     return folder;
 }
 
-void Record(const std::wstring& role)
+void AppendLine(const wchar_t* name, const std::wstring& line)
 {
-    const std::wstring line =
-        role + L"\t" + std::to_wstring(::GetCurrentProcessId()) + L"\t" + ::GetCommandLineW() + L"\n";
-    // Several processes may record at once: append under a named mutex.
-    CHandleHolder mutex(::CreateMutexW(nullptr, FALSE, L"OrvaneTestInvocations"));
-    ::WaitForSingleObject(mutex.Get(), 5000);
-    if (FILE* file = ::_wfopen((TestFolder() + L"\\invocations.txt").c_str(), L"ab"))
+    if (FILE* file = ::_wfopen((TestFolder() + L"\\" + name).c_str(), L"ab"))
     {
-        const std::string text = OV::Utf16ToUtf8(line);
+        const std::string text = OV::Utf16ToUtf8(line + L"\n");
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
     }
+}
+
+void Record(const std::wstring& role)
+{
+    // Several processes may record at once: append under a named mutex.
+    CHandleHolder mutex(::CreateMutexW(nullptr, FALSE, L"OrvaneTestInvocations"));
+    ::WaitForSingleObject(mutex.Get(), 5000);
+    AppendLine(L"invocations.txt",
+               role + L"\t" + std::to_wstring(::GetCurrentProcessId()) + L"\t" + ::GetCommandLineW());
     ::ReleaseMutex(mutex.Get());
 }
 
@@ -102,16 +106,6 @@ long UpdaterProgressPosition()
     return static_cast<long>(position);
 }
 
-void RecordProgress(const std::wstring& percent, long position)
-{
-    if (FILE* file = ::_wfopen((TestFolder() + L"\\progress.txt").c_str(), L"ab"))
-    {
-        const std::string text = OV::Utf16ToUtf8(percent + L"\t" + std::to_wstring(position) + L"\n");
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-    }
-}
-
 // "<pid>\t<elevated 0|1>\t<own image path>\t<OvPlanted.dll loaded 0|1>" to processes.txt: what the
 // installer ran as and from, and whether a DLL planted in its search path got loaded.
 void RecordProcess()
@@ -124,15 +118,9 @@ void RecordProcess()
     DWORD size = 0;
     if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()))
         ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size);
-    const std::wstring line = std::to_wstring(::GetCurrentProcessId()) + L"\t" +
-                              std::to_wstring(elevation.TokenIsElevated != 0) + L"\t" + module + L"\t" +
-                              std::to_wstring(planted) + L"\n";
-    if (FILE* file = ::_wfopen((TestFolder() + L"\\processes.txt").c_str(), L"ab"))
-    {
-        const std::string text = OV::Utf16ToUtf8(line);
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-    }
+    AppendLine(L"processes.txt", std::to_wstring(::GetCurrentProcessId()) + L"\t" +
+                                     std::to_wstring(elevation.TokenIsElevated != 0) + L"\t" + module +
+                                     L"\t" + std::to_wstring(planted));
 }
 
 int RunAsInstaller()
@@ -152,7 +140,8 @@ int RunAsInstaller()
         std::swprintf(percent, 32, L"%.1f", steps > 0 ? 100.0 * step / steps : 100.0);
         WriteProgress(percent);
         ::Sleep(stepMs);
-        RecordProgress(percent, UpdaterProgressPosition());
+        AppendLine(L"progress.txt",
+                   std::wstring(percent) + L"\t" + std::to_wstring(UpdaterProgressPosition()));
     }
     if (signalPark)
     {

@@ -12,13 +12,13 @@
 //   --abort-after-ms N  call Abort from another thread after N ms
 //   --release-after-ms N  destroy the running request after N ms (as a caller that gives up does)
 //   --progress          print the distinct progress values seen while polling
-//   --body-out PATH     also write the body kept in memory to this file
 #include "System/Exception.h"
+#include "ToolArgs.h"
 #include "System/Net/HttpWebRequest.h"
 #include "System/Platform.h"
 #include "System/Stopwatch.h"
 #include "System/String/AnsiWide.h"
-#include "Updater/Trust/Sha256Hash.h"
+#include "Updater/Trust/FileHash.h"
 
 #include <cctype>
 #include <cstdio>
@@ -34,29 +34,6 @@ using OV::System::Net::CHttpWebRequest;
 
 namespace
 {
-
-struct Options
-{
-    std::string url;
-    std::wstring out;
-    std::wstring nextOut;
-    std::wstring bodyOut;
-    bool restart = false;
-    bool progress = false;
-    bool waitStream = false;
-    long long maxLength = -1;
-    long long stallMs = -2;
-    long long totalMs = -2;
-    long long abortAfterMs = -1;
-    long long releaseAfterMs = -1;
-    std::string verb;
-    std::string body;
-    std::vector<std::string> headers;
-    std::string connection;
-    std::string contentType;
-    std::string accept;
-    std::string userAgent;
-};
 
 std::string Escape(const std::string& text)
 {
@@ -83,90 +60,14 @@ void Print(const char* key, long long value)
     std::printf("%s: %lld\n", key, value);
 }
 
-bool ParseOptions(int argc, wchar_t** argv, Options& options)
+// SHA-256 of the memory body, in lower-case hex.
+std::string HashBody(const CHttpWebRequest& request)
 {
-    for (int i = 1; i < argc; ++i)
-    {
-        const std::wstring name = argv[i];
-        if (name == L"--restart")
-        {
-            options.restart = true;
-            continue;
-        }
-        if (name == L"--progress")
-        {
-            options.progress = true;
-            continue;
-        }
-        if (i + 1 >= argc)
-            return false;
-        const std::wstring value = argv[++i];
-        const std::string narrow = OV::WideToAnsi(value);
-        if (name == L"--url")
-            options.url = narrow;
-        else if (name == L"--out")
-            options.out = value;
-        else if (name == L"--next-out")
-            options.nextOut = value;
-        else if (name == L"--body-out")
-            options.bodyOut = value;
-        else if (name == L"--max-length")
-            options.maxLength = std::stoll(narrow);
-        else if (name == L"--stall-ms")
-            options.stallMs = std::stoll(narrow);
-        else if (name == L"--total-ms")
-            options.totalMs = std::stoll(narrow);
-        else if (name == L"--abort-after-ms")
-            options.abortAfterMs = std::stoll(narrow);
-        else if (name == L"--release-after-ms")
-            options.releaseAfterMs = std::stoll(narrow);
-        else if (name == L"--wait")
-            options.waitStream = value == L"stream";
-        else if (name == L"--verb")
-            options.verb = narrow;
-        else if (name == L"--body")
-            options.body = narrow;
-        else if (name == L"--header")
-            options.headers.push_back(narrow);
-        else if (name == L"--connection")
-            options.connection = narrow;
-        else if (name == L"--content-type")
-            options.contentType = narrow;
-        else if (name == L"--accept")
-            options.accept = narrow;
-        else if (name == L"--user-agent")
-            options.userAgent = narrow;
-        else
-            return false;
-    }
-    return !options.url.empty();
-}
-
-// SHA-256 of the memory body, in lower-case hex; also writes it to `copyPath` when given.
-std::string HashBody(const CHttpWebRequest& request, const std::wstring& copyPath, long long& length)
-{
-    OV::Updater::Trust::CSha256Hash hash;
-    if (!hash.Start())
-        return "crypt-acquire-failed";
-    FILE* copy = copyPath.empty() ? nullptr : ::_wfopen(copyPath.c_str(), L"wb");
     const auto stream = request.GetBodyStream();
     stream->SetPosition(0);
-    std::vector<unsigned char> buffer(1 << 16);
-    length = 0;
-    for (;;)
-    {
-        const auto read = stream->Read(buffer.data(), static_cast<std::int32_t>(buffer.size()));
-        if (read <= 0)
-            break;
-        length += read;
-        hash.Add(buffer.data(), static_cast<std::size_t>(read));
-        if (copy)
-            std::fwrite(buffer.data(), 1, static_cast<std::size_t>(read), copy);
-    }
-    if (copy)
-        std::fclose(copy);
     OV::Updater::Trust::Sha256Digest digest{};
-    hash.Finish(digest);
+    if (!OV::Updater::Trust::Sha256OfStream(*stream, digest))
+        return "hash-failed";
     std::string hex = OV::Updater::Trust::DigestToHex(digest);
     for (char& c : hex)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -215,38 +116,43 @@ void Report(const CHttpWebRequest& request)
     Print("next-output-file", OV::WideToAnsi(request.GetNextOutputFile()));
 }
 
-int Run(const Options& options)
+int Run(const OV::Tools::CArguments& options)
 {
     CStopwatch total;
     total.Start();
-    auto owned = std::make_unique<CHttpWebRequest>(options.url);
+    auto owned = std::make_unique<CHttpWebRequest>(options.Narrow(L"--url"));
     CHttpWebRequest& request = *owned;
-    if (!options.out.empty())
-        request.SetOutputFile(options.out);
-    if (options.maxLength >= 0)
-        request.SetMaxLength(static_cast<std::uint64_t>(options.maxLength));
-    if (options.stallMs != -2)
-        request.SetStallTimeoutMs(static_cast<std::int32_t>(options.stallMs));
-    if (options.totalMs != -2)
-        request.SetTotalTimeoutMs(static_cast<std::int32_t>(options.totalMs));
-    if (!options.verb.empty())
-        request.SetVerb(options.verb);
-    if (!options.body.empty())
-        request.SetRequestBody(options.body.data(), options.body.size());
-    request.SetExtraHeaders(options.headers);
-    request.SetConnectionHeader(options.connection);
-    request.SetContentTypeHeader(options.contentType);
-    request.SetAcceptType(options.accept);
-    if (!options.userAgent.empty())
-        request.SetUserAgent(options.userAgent);
+    const std::wstring out = options.Text(L"--out");
+    if (!out.empty())
+        request.SetOutputFile(out);
+    if (options.Has(L"--max-length"))
+        request.SetMaxLength(static_cast<std::uint64_t>(options.Number(L"--max-length", 0)));
+    if (options.Has(L"--stall-ms"))
+        request.SetStallTimeoutMs(static_cast<std::int32_t>(options.Number(L"--stall-ms", 0)));
+    if (options.Has(L"--total-ms"))
+        request.SetTotalTimeoutMs(static_cast<std::int32_t>(options.Number(L"--total-ms", 0)));
+    if (options.Has(L"--verb"))
+        request.SetVerb(options.Narrow(L"--verb"));
+    const std::string body = options.Narrow(L"--body");
+    if (!body.empty())
+        request.SetRequestBody(body.data(), body.size());
+    std::vector<std::string> headers;
+    for (const std::wstring& header : options.All(L"--header"))
+        headers.push_back(OV::WideToAnsi(header));
+    request.SetExtraHeaders(headers);
+    request.SetConnectionHeader(options.Narrow(L"--connection"));
+    request.SetContentTypeHeader(options.Narrow(L"--content-type"));
+    request.SetAcceptType(options.Narrow(L"--accept"));
+    if (options.Has(L"--user-agent"))
+        request.SetUserAgent(options.Narrow(L"--user-agent"));
 
     request.Start();
-    if (!options.nextOut.empty())
-        request.SetOutputFile(options.nextOut);
+    if (options.Has(L"--next-out"))
+        request.SetOutputFile(options.Text(L"--next-out"));
 
-    if (options.releaseAfterMs >= 0)
+    if (options.Has(L"--release-after-ms"))
     {
-        ::Sleep(static_cast<DWORD>(options.releaseAfterMs));
+        ::Sleep(static_cast<DWORD>(options.Number(L"--release-after-ms", 0)));
         Print("complete-before-release", request.IsComplete() ? 1 : 0);
         CStopwatch releaseTimer;
         releaseTimer.Start();
@@ -257,12 +163,13 @@ int Run(const Options& options)
 
     std::thread aborter;
     long long abortReturnedMs = -1;
-    if (options.abortAfterMs >= 0)
+    const long long abortAfterMs = options.Number(L"--abort-after-ms", -1);
+    if (abortAfterMs >= 0)
     {
         aborter = std::thread(
-            [&request, &options, &abortReturnedMs]
+            [&request, abortAfterMs, &abortReturnedMs]
             {
-                ::Sleep(static_cast<DWORD>(options.abortAfterMs));
+                ::Sleep(static_cast<DWORD>(abortAfterMs));
                 CStopwatch abortTimer;
                 abortTimer.Start();
                 request.Abort();
@@ -271,7 +178,7 @@ int Run(const Options& options)
     }
 
     std::vector<float> samples;
-    if (options.waitStream)
+    if (options.Text(L"--wait") == L"stream")
         request.GetResponseStream();
     else
         PollUntilComplete(request, samples);
@@ -282,9 +189,9 @@ int Run(const Options& options)
         aborter.join();
     Print("elapsed-ms", static_cast<long long>(total.GetElapsedMs()));
     Report(request);
-    if (options.abortAfterMs >= 0)
+    if (abortAfterMs >= 0)
         Print("abort-returned-after-ms", abortReturnedMs);
-    if (options.progress)
+    if (options.Has(L"--progress"))
     {
         std::string text;
         for (const float sample : samples)
@@ -295,13 +202,12 @@ int Run(const Options& options)
         }
         Print("progress", text);
     }
-    if (options.out.empty())
+    if (out.empty())
     {
-        long long length = 0;
-        Print("body-sha256", HashBody(request, options.bodyOut, length));
-        Print("body-length", length);
+        Print("body-sha256", HashBody(request));
+        Print("body-length", request.GetBodyStream()->GetLength());
     }
-    if (options.restart)
+    if (options.Has(L"--restart"))
     {
         request.StartDownloadFromMainThread();
         while (!request.IsComplete())
@@ -316,8 +222,8 @@ int Run(const Options& options)
 
 int wmain(int argc, wchar_t** argv)
 {
-    Options options;
-    if (!ParseOptions(argc, argv, options))
+    const OV::Tools::CArguments options(argc, argv, {L"--restart", L"--progress"});
+    if (!options.IsValid() || !options.Has(L"--url"))
     {
         std::fprintf(stderr, "usage: WebRequestDriver --url URL [options]\n");
         return 2;

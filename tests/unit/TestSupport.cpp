@@ -1,32 +1,24 @@
-#include "HelperProcess.h"
+#include "TestSupport.h"
 
 #include "System/Io/FilePath.h"
 #include "System/String/AnsiWide.h"
 
 #include <atomic>
 #include <stdexcept>
-#include <vector>
 
 namespace OV::Tests
 {
 
+using System::IO::CFilePath;
 using System::Win32::CHandleHolder;
-
-std::wstring CHelperProcess::GetProgramPath()
-{
-    // The test program lives in build/<arch>/tests/unit; the helper in build/<arch>/tools/ProcessHelper.
-    const std::wstring testFolder = System::IO::CFilePath::GetModuleDirectory();
-    const std::wstring buildFolder =
-        System::IO::CFilePath::GetParent(System::IO::CFilePath::GetParent(testFolder));
-    return System::IO::CFilePath::Combine(buildFolder, L"tools\\ProcessHelper\\ProcessHelper.exe");
-}
 
 CHelperProcess::CHelperProcess(const std::wstring& arguments)
 {
-    const std::wstring program = GetProgramPath();
+    // The test program lives in build/<arch>/tests/unit; the helper in build/<arch>/tools/ProcessHelper.
+    const std::wstring buildFolder =
+        CFilePath::GetParent(CFilePath::GetParent(CFilePath::GetModuleDirectory()));
+    const std::wstring program = CFilePath::Combine(buildFolder, L"tools\\ProcessHelper\\ProcessHelper.exe");
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
 
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     const CHandleHolder nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
@@ -35,11 +27,9 @@ CHelperProcess::CHelperProcess(const std::wstring& arguments)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul.Get();
-    startup.hStdOutput = nul.Get();
-    startup.hStdError = nul.Get();
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                           &startup, &info))
     {
         throw std::runtime_error("cannot start " + Utf16ToUtf8(program) + ", error " +
@@ -66,9 +56,7 @@ bool CHelperProcess::WaitForExit(DWORD timeoutMs)
 DWORD CHelperProcess::GetExitCode() const
 {
     DWORD code = 0;
-    if (!::GetExitCodeProcess(m_Process.Get(), &code))
-        return static_cast<DWORD>(-1);
-    return code;
+    return ::GetExitCodeProcess(m_Process.Get(), &code) ? code : static_cast<DWORD>(-1);
 }
 
 std::wstring UniqueObjectName(const std::wstring& purpose)
