@@ -21,6 +21,23 @@ using CDialog = System::Win32::CUniqueAny<HWND, &::DestroyWindow>;
 // message dispatch.
 thread_local bool t_InitialisationFailed = false;
 
+// The bar's window class comes from the common controls. They are loaded by the first window rather than
+// at program start: their start-up (class registrations, the theme engine) was the largest single cost of
+// a run that ends quietly, and such a run may never need them. Once loaded they stay, as an import would.
+void RegisterProgressBarClass()
+{
+    static const HMODULE commonControls = ::LoadLibraryW(L"comctl32.dll");
+    if (commonControls == nullptr)
+        return; // the dialog then fails to be created, with its own outcome
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    // Through the generic function type, which converts to any other without a warning.
+    const auto init = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(commonControls, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX classes = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    if (init != nullptr)
+        init(&classes);
+}
+
 // A negative setting counts as already elapsed.
 bool HasElapsed(ULONGLONG since, std::int32_t milliseconds)
 {
@@ -51,9 +68,7 @@ std::uint32_t CProgressWindowThread::Execute()
 
 std::uint32_t CProgressWindowThread::RunDialog(CProgressWindow& window)
 {
-    // The bar's window class comes from the common controls.
-    const INITCOMMONCONTROLSEX classes = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&classes);
+    RegisterProgressBarClass();
 
     t_InitialisationFailed = false;
     CDialog dialog(::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
@@ -65,9 +80,11 @@ std::uint32_t CProgressWindowThread::RunDialog(CProgressWindow& window)
 
     bool notShownYet = true;
     ULONGLONG since = ::GetTickCount64();
+    const HANDLE stopEvent = GetStopEventHandle();
     for (;;)
     {
-        if (IsStopSignalled())
+        const bool stopping = IsStopSignalled();
+        if (stopping)
         {
             if (notShownYet || !window.m_Visible)
                 break;
@@ -86,7 +103,9 @@ std::uint32_t CProgressWindowThread::RunDialog(CProgressWindow& window)
             since = ::GetTickCount64(); // from now on: the moment of showing
         }
 
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, kLoopStepMs, QS_ALLINPUT,
+        // A stop request wakes the loop at once: the run's end does not wait out a step. Once stopping (the
+        // event stays set) only the step paces the rest of the minimum show time.
+        ::MsgWaitForMultipleObjectsEx(stopping ? 0 : 1, &stopEvent, kLoopStepMs, QS_ALLINPUT,
                                       MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
         MSG message;
         if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && !::IsDialogMessageW(dialog.Get(), &message))
