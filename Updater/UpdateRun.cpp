@@ -95,11 +95,12 @@ void ReadWindowTimings()
     Ui::CProgressWindow::SetMinimumShowTime(static_cast<std::int32_t>(minimum));
 }
 
-// The window's dialog owns the run's message boxes; once its thread has closed a dialog that was never
-// shown, the box stands on its own rather than not appearing at all.
+// The window's dialog owns the run's message boxes (made for the box when the pause has not made it yet);
+// once its thread has closed a dialog that was never shown, the box stands on its own rather than not
+// appearing at all.
 HWND OwnerFor(const Ui::CProgressWindow& window)
 {
-    const HWND dialog = window.GetDialogHandle();
+    const HWND dialog = window.MakeDialog();
     return dialog != nullptr && ::IsWindow(dialog) ? dialog : nullptr;
 }
 
@@ -222,6 +223,10 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
         Analytics::CAnalyticsReporter::DropCurrent();
         return SuccessNoURL;
     }
+    // An installer is offered: from here on the window has work (the boxes' owner, the bar that follows the
+    // download and the installer), so its dialog is made now rather than when the pause is over. A run that
+    // ended above never made one.
+    window.MakeDialog();
 
     if (options.prompt)
     {

@@ -47,39 +47,54 @@ bool HasElapsed(ULONGLONG since, std::int32_t milliseconds)
 
 std::uint32_t CProgressWindowThread::Execute()
 {
-    CProgressWindow* const window = CProgressWindow::GetCurrent();
-    if (window == nullptr)
-        return FailureUIException;
     try
     {
-        return RunDialog(*window);
+        return RunDialog(m_Window);
     }
     catch (const System::CExitCodeException& failure)
     {
-        window->m_DialogHandle.store(nullptr);
+        m_Window.m_DialogHandle.store(nullptr);
         return failure.GetExitCode();
     }
     catch (...)
     {
-        window->m_DialogHandle.store(nullptr);
+        m_Window.m_DialogHandle.store(nullptr);
         return FailureUIException;
     }
 }
 
+bool CProgressWindowThread::WaitUntilDialogIsDue(const CProgressWindow& window, ULONGLONG since)
+{
+    const HANDLE handles[] = {GetStopEventHandle(), window.m_DialogWanted.GetHandle()};
+    DWORD timeout = INFINITE;
+    if (window.m_Visible)
+    {
+        const std::int64_t left = static_cast<std::int64_t>(CProgressWindow::GetPauseBeforeShowing()) -
+                                  static_cast<std::int64_t>(::GetTickCount64() - since);
+        timeout = left > 0 ? static_cast<DWORD>(left) : 0;
+    }
+    return ::WaitForMultipleObjects(2, handles, FALSE, timeout) != WAIT_OBJECT_0;
+}
+
 std::uint32_t CProgressWindowThread::RunDialog(CProgressWindow& window)
 {
+    // The pause counts from the window's start, not from its dialog.
+    ULONGLONG since = ::GetTickCount64();
+    if (!WaitUntilDialogIsDue(window, since))
+        return 0; // stopped before anything was to be seen or owned: no dialog at all
+
     RegisterProgressBarClass();
 
     t_InitialisationFailed = false;
     CDialog dialog(::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
-                                        &CProgressWindowThread::DialogProcedure, 0));
+                                        &CProgressWindowThread::DialogProcedure,
+                                        reinterpret_cast<LPARAM>(&window)));
     if (!dialog)
         throw System::CExitCodeException(FailureUICreateDialog);
     if (t_InitialisationFailed)
         throw System::CExitCodeException(FailureUIException);
 
     bool notShownYet = true;
-    ULONGLONG since = ::GetTickCount64();
     const HANDLE stopEvent = GetStopEventHandle();
     for (;;)
     {
@@ -132,7 +147,7 @@ INT_PTR CALLBACK CProgressWindowThread::DialogProcedure(HWND dialog, UINT messag
     switch (message)
     {
     case WM_INITDIALOG:
-        return InitialiseDialog(dialog);
+        return InitialiseDialog(dialog, *reinterpret_cast<CProgressWindow*>(lParam));
     case CProgressWindow::kSetProgressMessage:
         // The same number is PBM_SETPOS for the bar.
         ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS, wParam, lParam);
@@ -144,30 +159,22 @@ INT_PTR CALLBACK CProgressWindowThread::DialogProcedure(HWND dialog, UINT messag
     }
 }
 
-INT_PTR CProgressWindowThread::InitialiseDialog(HWND dialog)
+INT_PTR CProgressWindowThread::InitialiseDialog(HWND dialog, CProgressWindow& window)
 {
-    // The constructor is waiting for the ready event, so the current window is this thread's window.
-    CProgressWindow* const window = CProgressWindow::GetCurrent();
-    if (window == nullptr)
-    {
-        t_InitialisationFailed = true;
-        return TRUE;
-    }
     try
     {
-        {
-            System::Win32::CCriticalSectionLock lock(window->m_Lock);
-            ::SetWindowTextW(dialog, window->m_Title.c_str());
-            ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, window->m_StatusText.c_str());
-            const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_UPDATER));
-            ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-            ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-        }
-        ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
-        window->m_DialogHandle.store(dialog);
-        // The constructor drops its reference as soon as the event is set: hold one while setting it.
-        const System::CRefPtr<System::Win32::CEvent> ready = window->m_ReadyEvent;
-        ready->Set();
+        // Under the lock, so that a position set meanwhile is either the starting one or posted after it.
+        System::Win32::CCriticalSectionLock lock(window.m_Lock);
+        ::SetWindowTextW(dialog, window.m_Title.c_str());
+        ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, window.m_StatusText.c_str());
+        window.m_StatusChanged = false;
+        const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_UPDATER));
+        ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS,
+                       static_cast<WPARAM>(window.m_Position), 0);
+        window.m_DialogHandle.store(dialog);
+        window.m_DialogMade.Set();
     }
     catch (...)
     {

@@ -10,13 +10,13 @@ namespace OV::Updater::Ui
 
 class CProgressWindow;
 
-// The progress window's own thread: creates the dialog, pumps its messages, shows it after the pause,
-// shows new status texts, and closes it when asked (not before the minimum show time once shown). It
-// reaches its window through the current-window pointer, read once when the body starts.
+// The progress window's own thread: creates the dialog when it is due (the pause is over, or the owner
+// asked for it), pumps its messages, shows it after the pause, shows new status texts, and closes it when
+// asked (not before the minimum show time once shown). The window outlives its thread.
 class CProgressWindowThread : public System::Win32::CThread
 {
 public:
-    CProgressWindowThread() = default;
+    explicit CProgressWindowThread(CProgressWindow& window) : m_Window(window) {}
     ~CProgressWindowThread() override = default;
 
 protected:
@@ -25,9 +25,14 @@ protected:
     std::uint32_t Execute() override;
 
 private:
+    // False when stop was signalled first; true once the pause is over (a visible window) or the owner
+    // asked for the dialog.
+    bool WaitUntilDialogIsDue(const CProgressWindow& window, ULONGLONG since);
     std::uint32_t RunDialog(CProgressWindow& window);
     static INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    static INT_PTR InitialiseDialog(HWND dialog);
+    static INT_PTR InitialiseDialog(HWND dialog, CProgressWindow& window);
+
+    CProgressWindow& m_Window;
 };
 
 } // namespace OV::Updater::Ui
