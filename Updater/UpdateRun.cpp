@@ -106,7 +106,9 @@ HWND OwnerFor(const Ui::CProgressWindow& window)
 
 bool NetworkAvailable()
 {
-    const System::Win32::CComInitScope com;
+    // The multithreaded apartment: a single-threaded one makes its hidden window (and so loads the theme
+    // engine) for a check that needs no window.
+    const System::Win32::CComInitScope com(COINIT_MULTITHREADED);
     return System::IsNetworkAvailable();
 }
 
