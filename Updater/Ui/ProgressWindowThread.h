@@ -17,7 +17,9 @@ class CProgressWindowThread : public System::Win32::CThread
 {
 public:
     explicit CProgressWindowThread(CProgressWindow& window) : m_Window(window) {}
-    ~CProgressWindowThread() override = default;
+    // A window destroyed at once may find its thread not yet in its body: it must end before this object
+    // is no longer a CProgressWindowThread.
+    ~CProgressWindowThread() override { Stop(INFINITE); }
 
 protected:
     // 0 when the dialog was closed as asked; 0x201 when it could not be created; 0x200 on any other
