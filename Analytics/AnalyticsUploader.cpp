@@ -85,8 +85,26 @@ void CAnalyticsUploader::MarkEnding()
     m_Ending = true;
 }
 
+bool CAnalyticsUploader::HasPendingRecords()
+{
+    for (;;)
+    {
+        if (m_Queue.GetPendingBytes(GetStopEventHandle()) != 0)
+            return true;
+        if (IsStopSignalled() || !ShouldLookAgain())
+            return false;
+    }
+}
+
 std::uint32_t CAnalyticsUploader::Execute()
 {
+    // Most runs queue nothing and find nothing left: they end here, before COM and the network check,
+    // so that the run's end never waits for an upload that has nothing to send.
+    if (!HasPendingRecords())
+    {
+        MarkEnding();
+        return 0;
+    }
     System::Win32::CComInitScope com;
     try
     {

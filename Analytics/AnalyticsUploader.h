@@ -66,6 +66,8 @@ private:
     bool WaitForRequest(const System::Net::CHttpWebRequest& request);
     // At the end of the queue: true when a refused start asked for another look; else the thread ends.
     bool ShouldLookAgain();
+    // True once the queue holds a record; false when it is empty and nobody asked for another look.
+    bool HasPendingRecords();
     void MarkEnding();
 
     CAnalyticsQueue& m_Queue;

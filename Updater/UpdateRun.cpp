@@ -95,17 +95,20 @@ void ReadWindowTimings()
     Ui::CProgressWindow::SetMinimumShowTime(static_cast<std::int32_t>(minimum));
 }
 
-// The window's dialog owns the run's message boxes; once its thread has closed a dialog that was never
-// shown, the box stands on its own rather than not appearing at all.
+// The window's dialog owns the run's message boxes (made for the box when the pause has not made it yet);
+// once its thread has closed a dialog that was never shown, the box stands on its own rather than not
+// appearing at all.
 HWND OwnerFor(const Ui::CProgressWindow& window)
 {
-    const HWND dialog = window.GetDialogHandle();
+    const HWND dialog = window.MakeDialog();
     return dialog != nullptr && ::IsWindow(dialog) ? dialog : nullptr;
 }
 
 bool NetworkAvailable()
 {
-    const System::Win32::CComInitScope com;
+    // The multithreaded apartment: a single-threaded one makes its hidden window (and so loads the theme
+    // engine) for a check that needs no window.
+    const System::Win32::CComInitScope com(COINIT_MULTITHREADED);
     return System::IsNetworkAvailable();
 }
 
@@ -222,6 +225,10 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
         Analytics::CAnalyticsReporter::DropCurrent();
         return SuccessNoURL;
     }
+    // An installer is offered: from here on the window has work (the boxes' owner, the bar that follows the
+    // download and the installer), so its dialog is made now rather than when the pause is over. A run that
+    // ended above never made one.
+    window.MakeDialog();
 
     if (options.prompt)
     {

@@ -126,7 +126,10 @@ std::uint32_t QueryClientUpdate(const std::string& scheme, const std::string& pr
     {
         if (stopwatch.GetElapsedMs() > kQueryTimeLimitMs)
             return FailureGetURLTimeOut; // releasing the request aborts the transfer
-        ::Sleep(kQueryPollMs);
+        // A step ends the moment the worker does, so the answer is read as soon as it is there; the sleep
+        // only paces a worker that has gone without the request being complete yet.
+        if (request->WaitForWorker(kQueryPollMs) && !request->IsComplete())
+            ::Sleep(kQueryPollMs);
     }
     if (!request->GotResponse())
         return FailureGetURLNoResp;

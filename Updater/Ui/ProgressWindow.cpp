@@ -23,8 +23,7 @@ std::atomic<std::int32_t> CProgressWindow::s_MinimumShowTime{kDefaultMinimumShow
 
 CProgressWindow::CProgressWindow(const std::wstring& title, const std::wstring& statusText, bool visible)
     : m_Visible(visible), m_Title(title), m_StatusText(statusText),
-      m_MinimumShowTime(s_MinimumShowTime.load()),
-      m_ReadyEvent(System::MakeRef<System::Win32::CEvent>(false, false))
+      m_MinimumShowTime(s_MinimumShowTime.load())
 {
     CProgressWindow* noWindow = nullptr;
     if (!s_Current.compare_exchange_strong(noWindow, this))
@@ -33,19 +32,8 @@ CProgressWindow::CProgressWindow(const std::wstring& title, const std::wstring& 
     // From here on this window holds the current-window slot; a failure gives it back.
     try
     {
-        m_UiThread = System::MakeRef<CProgressWindowThread>();
+        m_UiThread = System::MakeRef<CProgressWindowThread>(*this);
         m_UiThread->ThreadStart();
-
-        const HANDLE handles[] = {m_ReadyEvent->GetHandle(), m_UiThread->GetHandle()};
-        const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-        if (result == WAIT_OBJECT_0)
-        {
-            m_ReadyEvent.Reset();
-            return;
-        }
-        OV_THROW_LAST_ERROR_IF(result == WAIT_FAILED, "Waiting for the progress window failed: " +
-                                                          System::GetErrorText(::GetLastError()));
-        throw System::CExitCodeException(FailureUIThread);
     }
     catch (...)
     {
@@ -57,10 +45,35 @@ CProgressWindow::CProgressWindow(const std::wstring& title, const std::wstring& 
 
 CProgressWindow::~CProgressWindow()
 {
-    s_Current.store(nullptr);
-    m_ReadyEvent.Reset();
-    // The last reference: stopping the thread waits until it has closed the dialog.
+    // The last reference: stopping the thread waits until it has closed the dialog (if it made one).
     m_UiThread.Reset();
+    s_Current.store(nullptr);
+}
+
+HWND CProgressWindow::GetDialogHandle() const
+{
+    if (const HWND dialog = m_DialogHandle.load())
+        return dialog;
+    m_DialogWanted.Set();
+    const HANDLE handles[] = {m_DialogMade.GetHandle(), m_UiThread->GetHandle()};
+    const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (result == WAIT_FAILED)
+    {
+        const DWORD error = ::GetLastError();
+        const std::string message = "Waiting for the progress window failed: " + System::GetErrorText(error);
+        ::SetLastError(error);
+        throw System::CException(kSource, __LINE__, "OV::Updater::Ui::CProgressWindow::GetDialogHandle",
+                                 message);
+    }
+    return m_DialogHandle.load();
+}
+
+HWND CProgressWindow::MakeDialog() const
+{
+    const HWND dialog = GetDialogHandle();
+    if (dialog == nullptr && ::WaitForSingleObject(m_DialogMade.GetHandle(), 0) != WAIT_OBJECT_0)
+        throw System::CExitCodeException(FailureUIThread);
+    return dialog;
 }
 
 void CProgressWindow::SetStatusText(const std::wstring& text)
@@ -73,6 +86,8 @@ void CProgressWindow::SetStatusText(const std::wstring& text)
 void CProgressWindow::SetProgress(std::int32_t position)
 {
     const std::int32_t limited = position < kFullProgress ? position : kFullProgress;
+    System::Win32::CCriticalSectionLock lock(m_Lock);
+    m_Position = limited;
     // Once the dialog is closed there is nothing to move; a null window would post to this thread instead.
     const HWND dialog = m_DialogHandle.load();
     if (dialog != nullptr)

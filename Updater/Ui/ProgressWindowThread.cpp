@@ -21,6 +21,23 @@ using CDialog = System::Win32::CUniqueAny<HWND, &::DestroyWindow>;
 // message dispatch.
 thread_local bool t_InitialisationFailed = false;
 
+// The bar's window class comes from the common controls. They are loaded by the first window rather than
+// at program start: their start-up (class registrations, the theme engine) was the largest single cost of
+// a run that ends quietly, and such a run may never need them. Once loaded they stay, as an import would.
+void RegisterProgressBarClass()
+{
+    static const HMODULE commonControls = ::LoadLibraryW(L"comctl32.dll");
+    if (commonControls == nullptr)
+        return; // the dialog then fails to be created, with its own outcome
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    // Through the generic function type, which converts to any other without a warning.
+    const auto init = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(commonControls, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX classes = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    if (init != nullptr)
+        init(&classes);
+}
+
 // A negative setting counts as already elapsed.
 bool HasElapsed(ULONGLONG since, std::int32_t milliseconds)
 {
@@ -30,44 +47,59 @@ bool HasElapsed(ULONGLONG since, std::int32_t milliseconds)
 
 std::uint32_t CProgressWindowThread::Execute()
 {
-    CProgressWindow* const window = CProgressWindow::GetCurrent();
-    if (window == nullptr)
-        return FailureUIException;
     try
     {
-        return RunDialog(*window);
+        return RunDialog(m_Window);
     }
     catch (const System::CExitCodeException& failure)
     {
-        window->m_DialogHandle.store(nullptr);
+        m_Window.m_DialogHandle.store(nullptr);
         return failure.GetExitCode();
     }
     catch (...)
     {
-        window->m_DialogHandle.store(nullptr);
+        m_Window.m_DialogHandle.store(nullptr);
         return FailureUIException;
     }
 }
 
+bool CProgressWindowThread::WaitUntilDialogIsDue(const CProgressWindow& window, ULONGLONG since)
+{
+    const HANDLE handles[] = {GetStopEventHandle(), window.m_DialogWanted.GetHandle()};
+    DWORD timeout = INFINITE;
+    if (window.m_Visible)
+    {
+        const std::int64_t left = static_cast<std::int64_t>(CProgressWindow::GetPauseBeforeShowing()) -
+                                  static_cast<std::int64_t>(::GetTickCount64() - since);
+        timeout = left > 0 ? static_cast<DWORD>(left) : 0;
+    }
+    return ::WaitForMultipleObjects(2, handles, FALSE, timeout) != WAIT_OBJECT_0;
+}
+
 std::uint32_t CProgressWindowThread::RunDialog(CProgressWindow& window)
 {
-    // The bar's window class comes from the common controls.
-    const INITCOMMONCONTROLSEX classes = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&classes);
+    // The pause counts from the window's start, not from its dialog.
+    ULONGLONG since = ::GetTickCount64();
+    if (!WaitUntilDialogIsDue(window, since))
+        return 0; // stopped before anything was to be seen or owned: no dialog at all
+
+    RegisterProgressBarClass();
 
     t_InitialisationFailed = false;
     CDialog dialog(::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
-                                        &CProgressWindowThread::DialogProcedure, 0));
+                                        &CProgressWindowThread::DialogProcedure,
+                                        reinterpret_cast<LPARAM>(&window)));
     if (!dialog)
         throw System::CExitCodeException(FailureUICreateDialog);
     if (t_InitialisationFailed)
         throw System::CExitCodeException(FailureUIException);
 
     bool notShownYet = true;
-    ULONGLONG since = ::GetTickCount64();
+    const HANDLE stopEvent = GetStopEventHandle();
     for (;;)
     {
-        if (IsStopSignalled())
+        const bool stopping = IsStopSignalled();
+        if (stopping)
         {
             if (notShownYet || !window.m_Visible)
                 break;
@@ -86,7 +118,9 @@ std::uint32_t CProgressWindowThread::RunDialog(CProgressWindow& window)
             since = ::GetTickCount64(); // from now on: the moment of showing
         }
 
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, kLoopStepMs, QS_ALLINPUT,
+        // A stop request wakes the loop at once: the run's end does not wait out a step. Once stopping (the
+        // event stays set) only the step paces the rest of the minimum show time.
+        ::MsgWaitForMultipleObjectsEx(stopping ? 0 : 1, &stopEvent, kLoopStepMs, QS_ALLINPUT,
                                       MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
         MSG message;
         if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && !::IsDialogMessageW(dialog.Get(), &message))
@@ -113,7 +147,7 @@ INT_PTR CALLBACK CProgressWindowThread::DialogProcedure(HWND dialog, UINT messag
     switch (message)
     {
     case WM_INITDIALOG:
-        return InitialiseDialog(dialog);
+        return InitialiseDialog(dialog, *reinterpret_cast<CProgressWindow*>(lParam));
     case CProgressWindow::kSetProgressMessage:
         // The same number is PBM_SETPOS for the bar.
         ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS, wParam, lParam);
@@ -125,30 +159,22 @@ INT_PTR CALLBACK CProgressWindowThread::DialogProcedure(HWND dialog, UINT messag
     }
 }
 
-INT_PTR CProgressWindowThread::InitialiseDialog(HWND dialog)
+INT_PTR CProgressWindowThread::InitialiseDialog(HWND dialog, CProgressWindow& window)
 {
-    // The constructor is waiting for the ready event, so the current window is this thread's window.
-    CProgressWindow* const window = CProgressWindow::GetCurrent();
-    if (window == nullptr)
-    {
-        t_InitialisationFailed = true;
-        return TRUE;
-    }
     try
     {
-        {
-            System::Win32::CCriticalSectionLock lock(window->m_Lock);
-            ::SetWindowTextW(dialog, window->m_Title.c_str());
-            ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, window->m_StatusText.c_str());
-            const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_UPDATER));
-            ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-            ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-        }
-        ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS, 0, 0);
-        window->m_DialogHandle.store(dialog);
-        // The constructor drops its reference as soon as the event is set: hold one while setting it.
-        const System::CRefPtr<System::Win32::CEvent> ready = window->m_ReadyEvent;
-        ready->Set();
+        // Under the lock, so that a position set meanwhile is either the starting one or posted after it.
+        System::Win32::CCriticalSectionLock lock(window.m_Lock);
+        ::SetWindowTextW(dialog, window.m_Title.c_str());
+        ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, window.m_StatusText.c_str());
+        window.m_StatusChanged = false;
+        const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_UPDATER));
+        ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        ::PostMessageW(::GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_SETPOS,
+                       static_cast<WPARAM>(window.m_Position), 0);
+        window.m_DialogHandle.store(dialog);
+        window.m_DialogMade.Set();
     }
     catch (...)
     {

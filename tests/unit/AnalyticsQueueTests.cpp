@@ -191,3 +191,16 @@ TEST_F(AnalyticsQueueTest, StopEndsAnUploadThatWaitsForTheQueueMutex)
     // The stop was consumed: queue operations work again.
     EXPECT_TRUE(m_Analytics->AddItem("tid=after-stop", ""));
 }
+
+TEST_F(AnalyticsQueueTest, UploadOfAnEmptyQueueEndsWithoutWaitingOutARetryDelay)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    ASSERT_TRUE(m_Analytics->StartUpload());
+    while (m_Analytics->IsUploading() && ::GetTickCount64() - start < 10000)
+        ::Sleep(20);
+    const ULONGLONG took = ::GetTickCount64() - start;
+    EXPECT_FALSE(m_Analytics->IsUploading());
+    EXPECT_LT(took, m_Analytics->GetRetryDelayMs() * 9 / 10);
+    EXPECT_TRUE(m_Analytics->StartUpload()); // a new thread after the last one ended
+    m_Analytics->StopUpload();
+}

@@ -94,6 +94,24 @@ TEST_F(ProgressWindowTest, IsNeverShownWhenDestroyedWithinThePauseAndItsThreadEn
     EXPECT_EQ(nullptr, CProgressWindow::GetCurrent());
 }
 
+TEST_F(ProgressWindowTest, MakesItsDialogOnlyWhenAskedForBeforeThePause)
+{
+    CProgressWindow::SetPauseBeforeShowing(60000);
+    constexpr wchar_t kOwnTitle[] = L"Update (made when asked for)";
+    CProgressWindow window(kOwnTitle, kChecking, true);
+    window.SetProgress(30);
+    ::Sleep(300);
+    EXPECT_EQ(nullptr, ::FindWindowW(L"#32770", kOwnTitle));
+
+    const HWND dialog = window.GetDialogHandle();
+    ASSERT_TRUE(::IsWindow(dialog));
+    EXPECT_EQ(dialog, ::FindWindowW(L"#32770", kOwnTitle));
+    EXPECT_FALSE(::IsWindowVisible(dialog));
+    EXPECT_EQ(kChecking, ReadStatusText(dialog));
+    EXPECT_TRUE(WaitUntil([&] { return ReadPosition(dialog) == 30; }))
+        << "the position set before it was made";
+}
+
 TEST_F(ProgressWindowTest, IsShownAfterThePauseAndStaysTheMinimumShowTime)
 {
     CProgressWindow::SetPauseBeforeShowing(400);

@@ -4,8 +4,8 @@
 //       Shows the updater's message box of that text in that language (caption: string 101), as the
 //       run does, with the texts read from the given Updater.exe. Prints "answer: N" when it is closed.
 //   UiProbe.exe progress-window
-//       Makes a progress window, which cannot find its dialog here. Prints "exit-code: N" with the
-//       outcome code it failed with, or "created".
+//       Makes a progress window and asks for its dialog, which it cannot find here. Prints
+//       "exit-code: N" with the outcome code that failed, or "created".
 #include "System/ExitCodeException.h"
 #include "System/Platform.h"
 #include "System/Win32/UniqueHandle.h"
@@ -63,6 +63,7 @@ int MakeProgressWindow()
     try
     {
         CProgressWindow window(L"Update", L"Checking for updates...", false);
+        window.MakeDialog();
         std::printf("created\n");
     }
     catch (const OV::System::CExitCodeException& failure)
