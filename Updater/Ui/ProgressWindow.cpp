@@ -1,7 +1,7 @@
 #include "Updater/Ui/ProgressWindow.h"
 
-#include "System/ErrorText.h"
 #include "System/ErrorBoundary.h"
+#include "System/ErrorText.h"
 #include "System/ExitCodeException.h"
 #include "Updater/RunOutcome.h"
 #include "Updater/Ui/ProgressWindowThread.h"
@@ -57,14 +57,8 @@ HWND CProgressWindow::GetDialogHandle() const
     m_DialogWanted.Set();
     const HANDLE handles[] = {m_DialogMade.GetHandle(), m_UiThread->GetHandle()};
     const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    if (result == WAIT_FAILED)
-    {
-        const DWORD error = ::GetLastError();
-        const std::string message = "Waiting for the progress window failed: " + System::GetErrorText(error);
-        ::SetLastError(error);
-        throw System::CException(kSource, __LINE__, "OV::Updater::Ui::CProgressWindow::GetDialogHandle",
-                                 message);
-    }
+    OV_THROW_LAST_ERROR_IF(result == WAIT_FAILED,
+                           "Waiting for the progress window failed: " + System::GetErrorText(::GetLastError()));
     return m_DialogHandle.load();
 }
 
