@@ -54,7 +54,7 @@ CONSENT_CASES = [
 ]  # how the cookie is read: the unit tests
 
 
-@pytest.mark.parametrize("cookie, success_allowed, others_allowed", CONSENT_CASES)
+@pytest.mark.parametrize("cookie, success_allowed, others_allowed", CONSENT_CASES, ids=["no C0002", "no C0003"])
 def test_consent_categories_decide_which_events_are_queued(cookie, success_allowed, others_allowed):
     with cookies(consent=cookie):
         decided = driver("consent", 0, 1, 2).values["consent"]
