@@ -9,7 +9,7 @@ from collections import Counter
 
 from environment import Environment, print_table  # first: it puts tests/e2e on the module path
 
-from analytics_support import ANALYTICS_DRIVER, dump_queue, hit_params, parse_values, remove_queue, start_tool
+from harness import ANALYTICS_DRIVER, dump_queue, hit_params, parse_values, remove_queue, start_tool
 
 PROCESSES = 8
 EVENTS = 100

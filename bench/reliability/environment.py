@@ -1,5 +1,5 @@
 """What the reliability suite and the performance report share: the loopback servers, the test PKIs
-trusted in the prefix and the run harness of the end-to-end tests (tests/e2e/runharness.py, reused, not
+trusted in the prefix and the run harness of the end-to-end tests (tests/e2e/harness.py, reused, not
 copied), the classification of a run's end, a listing of drive_c, and a plain table printer."""
 
 from __future__ import annotations
@@ -15,15 +15,14 @@ from pathlib import Path
 from types import SimpleNamespace
 
 ROOT = Path(__file__).resolve().parent.parent.parent
-for folder in (ROOT / "tools", ROOT / "tests" / "e2e", ROOT / "tests" / "e2e" / "download"):
+for folder in (ROOT / "tools", ROOT / "tests" / "e2e"):
     if str(folder) not in sys.path:
         sys.path.insert(0, str(folder))
 
 import pki  # noqa: E402
-from handoff import clear_invocations, installer_record_folder, invocations, set_test_installer  # noqa: E402
-from runharness import TEST_INSTALLER, UPDATER, UpdaterHarness, distrust_roots, trust_roots  # noqa: E402
+from harness import (BUILD, PREFIX, TEST_INSTALLER, UPDATER, UpdaterHarness, clear_invocations,  # noqa: E402
+                     distrust_roots, installer_record_folder, invocations, set_test_installer, trust_roots)
 from testservers import CrlServer  # noqa: E402
-from winehost import BUILD, PREFIX  # noqa: E402
 
 # Exit codes the README's table documents (the outcomes a run may end with).
 DOCUMENTED_EXIT_CODES = {0, 2, 3, 4, 256, 257, 258, 259, 260, 261, 768, 770, 771, 772, 773, 1024, 1025, 1027,

@@ -9,11 +9,10 @@ from collections import Counter
 from pathlib import Path
 
 from environment import (BUILD, Environment, classify, drive_listing, is_crash, print_table, written_since)
-from analytics_support import queue_path
 from testservers import Answer
-from winehost import quote_argument, run_windows_program, windows_path
+from harness import (DRIVER, download_state_bytes, queue_path, quote_argument, run_windows_program, stream_ranges,
+                     stream_state_bytes, windows_path)
 
-from downloadengine import DRIVER, download_state_bytes, stream_ranges, stream_state_bytes
 
 ANALYTICS_DRIVER = BUILD / "tools" / "AnalyticsDriver" / "AnalyticsDriver.exe"
 INSTALLER_PATH = "/bench/inputs/setup.exe"

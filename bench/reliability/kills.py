@@ -10,7 +10,7 @@ from pathlib import Path
 from environment import check_build, print_table
 from testservers import FileServer
 
-from downloadengine import (correct_extent, download_state_bytes, kill, read_stream_state, run_driver,
+from harness import (correct_extent, download_state_bytes, kill, read_stream_state, run_driver,
                             start_driver, stream_ranges)
 
 NAME = "setup.exe"

@@ -11,9 +11,9 @@ import time
 from collections import Counter
 
 from environment import BUILD, PREFIX, Environment, invocations, print_table
-from handoff import PARK, PROCESS_HELPER, elevation_service, service_log_lines, signed_park
+from harness import (PARK, PROCESS_HELPER, elevation_service, log_lines, run_windows_program, service_log_path,
+                     signed_park, windows_path)
 import pki  # noqa: E402  (on the path once environment is imported)
-from winehost import run_windows_program, windows_path
 
 PWNED = PREFIX / "drive_c" / "users" / "Public" / "pwned.txt"
 ACCEPTED = "accepted"  # a piece the service may take
@@ -92,11 +92,11 @@ def run(runs: int, seed: int, verbose: bool) -> int:
             place = draw.choices(range(len(choices)), weights=[len(choice) - 1 for choice in choices])[0]
             kinds[place] = draw.choice([kind for kind in choices[place] if kind != ACCEPTED])
             file, parameter, pid = (choice[kind] for choice, kind in zip(choices, kinds))
-            logged = len(service_log_lines())
+            logged = len(log_lines(service_log_path()))
             done = run_windows_program(PROCESS_HELPER, "call-service", unelevated=True, timeout_s=90, env={
                 "OV_CALL_FILE": file, "OV_CALL_PARAMETERS": parameter, "OV_CALL_PID": pid})
             time.sleep(0.3)  # what a started program would have recorded by then
-            refused = [line for line in service_log_lines()[logged:] if "refused: " in line]
+            refused = [line for line in log_lines(service_log_path())[logged:] if "refused: " in line]
             started = "process-id:" in done.stdout or bool(invocations()) or PWNED.exists()
             label = " / ".join(kind for kind in kinds if kind != ACCEPTED)
             tally["calls"] += 1

@@ -40,9 +40,8 @@ if __name__ == "__main__" and not {"-h", "--help"} & set(sys.argv[1:]):
     prepare_build()  # before the test support is imported: it needs what the set-up installs
 
 from environment import BUILD, RUN_ARGUMENTS, TEST_INSTALLER, UPDATER, Environment, classify, print_table  # noqa: E402
-from runharness import _processes_with_tag  # noqa: E402
+from harness import SHIPPED, _processes_with_tag, quote_argument, run_windows_program  # noqa: E402
 from testservers import Answer  # noqa: E402
-from winehost import SHIPPED, quote_argument, run_windows_program  # noqa: E402
 
 import pki  # noqa: E402
 

@@ -4,21 +4,16 @@ the run; without Park.exe beside the updater (or in its "PatchTools" folder) the
 that cannot be started ends the run and tells the parking program to stop.
 """
 
-import contextlib
 import shutil
 import struct
 import time
 
 import pytest
 
-import runharness
-from handoff import (CLIENT_WINDOWS_PATH, PARK, PROTECTED_FOLDER, STOP_PARAMETERS, elevation_service,
-                     handing_off_with_client, invocations, offer_installer, park_log_entries, parking_parameters,
-                     prefix_path, set_test_installer, shell_command_line, started_installer, unelevated_runs,
-                     wait_for_invocations, wait_for_park_line, windows_path_in_prefix)
-from winehost import windows_path
-
-CLIENT_SECONDS = 20
+from harness import (CLIENT_WINDOWS_PATH, PARK, PROTECTED_FOLDER, STOP_PARAMETERS, TEST_INSTALLER, UPDATER,
+                     elevation_service, handing_off_with_client, invocations, offer_installer, park_log_entries,
+                     parking_parameters, prefix_path, set_test_installer, shell_command_line, started_installer,
+                     wait_for_invocations, wait_for_park_line, windows_path, windows_path_in_prefix)
 FAILURE_PARK_FILE_EXISTS = 0x700
 FAILURE_LAUNCH_SHELL_EXECUTE = 0x501
 
@@ -31,17 +26,17 @@ def handing_off(updater):
 
 
 @pytest.fixture
-def updater_elsewhere(tmp_path, monkeypatch):
+def updater_elsewhere(tmp_path, handing_off):
     """Runs a copy of Updater.exe from a folder of its own, with or without a parking program there."""
 
     def place(park_relative_path=None):
         folder = tmp_path / "Updater elsewhere"
         folder.mkdir()
-        shutil.copyfile(runharness.UPDATER, folder / "Updater.exe")
+        shutil.copyfile(UPDATER, folder / "Updater.exe")
         if park_relative_path is not None:
             (folder / park_relative_path).parent.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(PARK, folder / park_relative_path)
-        monkeypatch.setattr(runharness, "UPDATER", folder / "Updater.exe")
+        handing_off.program = folder / "Updater.exe"
         return folder
 
     return place
@@ -72,7 +67,7 @@ def test_park_path_names_the_parking_program_to_copy(handing_off, tmp_path):
     [(_, _, installer_line)] = invocations("installer")
     copy = started_installer(installer_line, run.download_folder)
     assert prefix_path(copy).read_bytes() == custom.read_bytes()
-    wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+    wait_for_invocations("client")
 
 
 def test_missing_park_path_ends_the_run_before_the_installer(handing_off, tmp_path):
@@ -103,13 +98,13 @@ def test_parking_program_is_looked_for_beside_the_updater_then_in_patch_tools(ha
         [(_, _, installer_line)] = invocations("installer")
         copy = started_installer(installer_line, run.download_folder)
         assert prefix_path(copy).read_bytes() == PARK.read_bytes()
-        wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+        wait_for_invocations("client")
 
 
 def image_for_another_processor(path):
     """The test installer marked as an ARM64 image: its signature and hash still check out, but Windows
     will not start it (ERROR_BAD_EXE_FORMAT)."""
-    image = bytearray(runharness.TEST_INSTALLER.read_bytes())
+    image = bytearray(TEST_INSTALLER.read_bytes())
     header = struct.unpack_from("<I", image, 0x3C)[0]
     assert image[header:header + 4] == b"PE\0\0"
     struct.pack_into("<H", image, header + 4, 0xAA64)
@@ -123,8 +118,8 @@ def test_installer_that_cannot_start_ends_the_run_and_stops_park(handing_off, tm
     unstartable = handing_off.signed_installer(source=image_for_another_processor(tmp_path / "Arm64Setup.exe"))
     offer_installer(handing_off, unstartable)
 
-    with elevation_service("registered"), (unelevated_runs() if unelevated else contextlib.nullcontext()):
-        run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
+    with elevation_service("registered"):
+        run = handing_off.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US", unelevated=unelevated)
 
     assert run.exit_code == FAILURE_LAUNCH_SHELL_EXECUTE, run.describe()
     assert run.events == ["UpdateYes", "UpdateNo"], run.describe()

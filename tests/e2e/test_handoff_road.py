@@ -7,12 +7,10 @@ builds, with and without installer and application arguments.
 
 import pytest
 
-from handoff import (CLIENT_WINDOWS_PATH, PARK, elevation_service, handing_off_with_client, launch_parameters,
-                     invocations, park_log_entries, parking_parameters, processes,
-                     progress_records, set_test_installer, shell_command_line, started_installer,
-                     unelevated_runs, wait_for_invocations, windows_path_in_prefix)
-
-CLIENT_SECONDS = 20  # the parking program restarts the client well within this after the run
+from harness import (CLIENT_WINDOWS_PATH, PARK, elevation_service, handing_off_with_client, invocations,
+                     launch_parameters, park_log_entries, parking_parameters, processes, progress_records,
+                     set_test_installer, shell_command_line, started_installer, wait_for_invocations,
+                     windows_path_in_prefix)
 
 
 @pytest.fixture
@@ -21,14 +19,10 @@ def road(updater):
         yield updater
 
 
-def progress_position(percent):
-    return min(100, 55 + int(0.45 * percent + 0.499))
-
-
 def test_successful_update_through_the_elevation_service_restarts_the_client(road):
     set_test_installer(steps=4, step_ms=800)
-    with elevation_service("registered"), unelevated_runs():
-        run = road.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US")
+    with elevation_service("registered"):
+        run = road.run(f"/from={CLIENT_WINDOWS_PATH}", "/locale=en-US", unelevated=True)
 
     assert run.exit_code == 0, run.describe()
     assert run.events == ["UpdateYes"], run.describe()
@@ -53,26 +47,25 @@ def test_successful_update_through_the_elevation_service_restarts_the_client(roa
     park_lines = [text for _, text in park_log_entries(copy)]
     assert park_lines[0] == "started: " + shell_command_line(copy, parking_parameters(CLIENT_WINDOWS_PATH, "en-US"))
 
-    # The installer's "Install" value, mirrored into the progress bar a step later.
+    # The installer's "Install" value, mirrored into the upper range of the progress bar a step later (the
+    # mapping itself is the unit tests' business); "100.0" posts nothing.
     records = progress_records()
     assert [percent for percent, _ in records] == [0.0, 25.0, 50.0, 75.0, 100.0]
-    for percent, position in records[:-1]:
-        assert position == progress_position(percent), records
-    assert records[-1][1] == records[-2][1], records  # "100.0" posts nothing
+    positions = [position for _, position in records]
+    assert 55 <= positions[0] < positions[1] < positions[2] < positions[3] <= 100, records
+    assert positions[4] == positions[3], records
 
-    [(_, _, client_line)] = wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+    [(_, _, client_line)] = wait_for_invocations("client")
     assert client_line == shell_command_line(CLIENT_WINDOWS_PATH, launch_parameters("en-US"))
     assert "started the client " + CLIENT_WINDOWS_PATH + " " + launch_parameters("en-US") in [
         text for _, text in park_log_entries(copy)]
 
 
 @pytest.mark.parametrize("arguments, locale, installer_args, app_args, dp", [
-    ([], "en-US", "", "", "fablewick"),
     (["/dp=partner7"], "de-DE", "", "", "partner7"),
-    (["/appargs=/tab=store", "/dp=partner7"], "fr-FR", "", "/tab=store", "partner7"),
     (["/appargs=/tab=store", "/installerargs=/S", "/D=C:\\Program Files (x86)\\Orvane Games"], "en-GB",
      '/S "/D=C:\\Program Files (x86)\\Orvane Games"', "/tab=store", "fablewick"),
-], ids=["defaults", "partner", "application arguments", "installer and application arguments"])
+], ids=["partner", "installer and application arguments"])  # the defaults: the test above
 def test_installer_and_park_receive_exactly_the_hand_off_command_lines(road, arguments, locale, installer_args,
                                                                        app_args, dp):
     set_test_installer(steps=1, step_ms=300)
@@ -90,5 +83,5 @@ def test_installer_and_park_receive_exactly_the_hand_off_command_lines(road, arg
     park_lines = [text for _, text in park_log_entries(copy)]
     assert park_lines[0] == "started: " + shell_command_line(
         copy, parking_parameters(CLIENT_WINDOWS_PATH, locale, app_args=app_args, dp=dp))
-    [(_, _, client_line)] = wait_for_invocations("client", timeout_s=CLIENT_SECONDS)
+    [(_, _, client_line)] = wait_for_invocations("client")
     assert client_line == shell_command_line(CLIENT_WINDOWS_PATH, launch_parameters(locale, app_args, dp))

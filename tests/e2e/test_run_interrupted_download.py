@@ -1,10 +1,7 @@
-"""Interrupted downloads: a run killed in the middle of its download leaves nothing that harms the next
-run, and within one run the engine carries a download through dropped and stalled connections."""
+"""A run killed in the middle of its download leaves nothing that harms the next run. (How the engine
+carries a download through dropped and stalled connections: tests/e2e/download.)"""
 
 from testservers import faults as F
-
-BLOCK = 65536  # the engine writes and records its progress in blocks of this size
-
 
 def delivered(server):
     return sum(r.bytes_sent for r in server.log.records())
@@ -34,22 +31,3 @@ def test_run_killed_during_its_download_leaves_nothing_that_harms_the_next_run(u
     # The clean-up at the start removed the killed run's state: the file was fetched from its first byte.
     assert [r.range_asked for r in run.file_requests] == [(0, 20 * 1024 * 1024)]
     assert sum(r.bytes_sent for r in run.file_requests) == installer.size
-
-
-def test_dropped_and_stalled_connections_are_carried_on_from_the_state_files(updater):
-    installer = updater.host("/dl/setup.exe", updater.signed_installer())
-    updater.offer(installer)
-    size = installer.size
-    updater.files.set_faults([F.drop(after=size // 4), F.stall(after=size // 3), F.drop(after=BLOCK + 100)])
-    run = updater.run(*updater.handoff_arguments(), timeout_s=120)
-    assert run.exit_code == 0, run.describe()
-    assert run.results == ["Succeeded"], run.describe()
-    assert run.download_files["setup.exe"] == installer.data
-    requests = run.file_requests
-    assert len(requests) >= 4
-    # Each new connection goes on from what was written and recorded, so no byte is fetched twice beyond
-    # the blocks that were in flight when a connection broke.
-    for previous, following in zip(requests, requests[1:]):
-        start = following.range_asked[0] if following.range_asked else 0
-        assert previous.delivered[1] - 3 * BLOCK <= start <= previous.delivered[1], (previous, following)
-    assert sum(r.bytes_sent for r in requests) <= size + 3 * 3 * BLOCK

@@ -17,11 +17,10 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(ROOT / "tools"))
 
 import pki  # noqa: E402
-from handoff import (CLIENT_WINDOWS_PATH, clear_invocations, elevation_service, invocations,  # noqa: E402
-                     offer_installer, park_log_entries, progress_records, service_server, set_test_installer,
-                     signed_park, stand_in_client, stop_waiting_parks, unelevated_runs, wait_for_invocations,
-                     windows_path_in_prefix)
-from runharness import UpdaterHarness, distrust_roots, trust_roots  # noqa: E402
+from harness import (CLIENT_WINDOWS_PATH, UpdaterHarness, clear_invocations, distrust_roots,  # noqa: E402
+                     elevation_service, invocations, offer_installer, park_log_entries, progress_records,
+                     service_server, set_test_installer, signed_park, stand_in_client, stop_waiting_parks,
+                     trust_roots, wait_for_invocations, windows_path_in_prefix)
 from testservers import CrlServer  # noqa: E402
 
 PRODUCT = "TesselAGGamesApp"
@@ -83,11 +82,11 @@ def demo(work, tls, codesign, crl):
                          f"CRLs http://127.0.0.1:{crl.port}/")
         stage("installer", f"tools/TestInstaller signed by \"{codesign.leaf('orvane-inc').organisation}\" "
                            f"(test PKI), {installer.size} bytes, SHA-256 {installer.hash[:16]}...")
-        with elevation_service("registered"), stand_in_client(), unelevated_runs():
+        with elevation_service("registered"), stand_in_client():
             stage("service", f"elevation service registered: {service_server()}")
             stage("client", f"stand-in client at {CLIENT_WINDOWS_PATH}")
             stage("start", "Updater.exe " + harness.command_line(ARGUMENTS, PRODUCT) + " (unelevated)")
-            run = harness.run(*ARGUMENTS)
+            run = harness.run(*ARGUMENTS, unelevated=True)
             ok = report(harness, run, installer)
         stop_waiting_parks()
         return 0 if ok else 1

@@ -19,9 +19,8 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(ROOT / "tools"))
 
 import pki  # noqa: E402
-from runharness import distrust_roots, trust_roots  # noqa: E402
+from harness import BUILD, distrust_roots, trust_roots, windows_path, wine_environment  # noqa: E402
 from testservers import CrlServer  # noqa: E402
-from winehost import BUILD, windows_path, wine_environment  # noqa: E402
 
 TRUST_CHECK = BUILD / "tools" / "TrustCheck" / "TrustCheck.exe"
 

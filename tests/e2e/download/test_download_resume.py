@@ -1,5 +1,5 @@
-"""Resuming the download engine from its state files: after a killed process, after a change of the
-file on the server, and from state files that are damaged or belong to something else."""
+"""Resuming the download engine from its state files: after a killed process, and from state files that
+belong to something else (another size, another file, another stream)."""
 
 import random
 import time
@@ -7,7 +7,7 @@ import time
 import pytest
 from testservers import faults as F
 
-from downloadengine import (BLOCK, correct_extent, download_state_bytes, folder_listing, kill, read_stream_state,
+from harness import (BLOCK, correct_extent, download_state_bytes, folder_listing, kill, read_stream_state,
                             run_driver, start_driver, stream_ranges, stream_state_bytes)
 
 NAME = "setup.exe"
@@ -53,7 +53,7 @@ def recorded_offsets(target, size, threads):
 
 
 @pytest.mark.parametrize("plan", ["one-stream", "two-streams", "switched-to-two"])
-def test_resumes_after_the_process_was_killed(make_server, folder, plan):
+def test_resumes_after_the_process_was_killed(http_server, folder, plan):
     seed = random.randrange(1 << 30)
     rng = random.Random(seed)
     target = folder / NAME
@@ -61,14 +61,14 @@ def test_resumes_after_the_process_was_killed(make_server, folder, plan):
     if plan == "switched-to-two":
         # Above 20 MiB and one byte a fresh download switches to two streams while its first answer runs.
         data = source(21 * 1024 * 1024 + rng.randrange(200_000), seed)
-        server = make_server({"/" + NAME: data}, rate=6_000_000)
+        server = http_server({"/" + NAME: data}, rate=6_000_000)
         threshold = rng.randrange(BLOCK, 8_000_000)
     else:
         data = source(3_000_000 + rng.randrange(200_000), seed)
         if threads == 2:
             # A download state of two streams (as a run leaves it for a big file) with no progress yet.
             (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(data), 2))
-        server = make_server({"/" + NAME: data}, rate=1_500_000)
+        server = http_server({"/" + NAME: data}, rate=1_500_000)
         threshold = rng.randrange(BLOCK, 1_000_000)
     kill_mid_download(server.url("/" + NAME), target, rng, threshold=threshold)
     if plan == "switched-to-two":
@@ -97,54 +97,16 @@ def test_resumes_after_the_process_was_killed(make_server, folder, plan):
         assert asked == expected, f"seed {seed}"
 
 
-@pytest.mark.parametrize("new_size", [0, 1000], ids=["same-size", "other-size"])
-def test_file_changed_between_runs_is_downloaded_afresh(http_server, folder, new_size):
-    old = source(2_000_000, 1)
-    new = source(2_000_000 + new_size, 2)
-    target = folder / NAME
-    server = http_server({"/" + NAME: old}, rate=2_000_000)
-    kill_mid_download(server.url("/" + NAME), target, random.Random(3), threshold=300_000)
-    resume_at = recorded_offsets(target, len(old), 1)[0]
-
-    server.set_file("/" + NAME, new)  # a new Last-Modified comes with it
-    server.log.clear()
-    result = run_driver(server.url("/" + NAME), target)
-    assert result.exit_code == 0, result.output
-    assert target.read_bytes() == new
-    assert folder_listing(folder) == [NAME]
-    assert [r.range_asked for r in server.log.records()] == [(resume_at, None), None]
-
-
 OLD_DATE = "Mon, 01 Jan 2001 00:00:00 GMT"
-
-
-def test_file_changed_under_two_streams_is_downloaded_afresh(http_server, folder):
-    old = source(1_000_001, 1)
-    new = source(1_000_001, 2)
-    target = folder / NAME
-    (folder / (NAME + ".downloadstate")).write_bytes(download_state_bytes(len(old), 2))
-    for index, (first, _) in enumerate(stream_ranges(len(old), 2)):
-        (folder / f"{NAME}.{index}").write_bytes(
-            stream_state_bytes(index, first + 100_000, len(old), 2, OLD_DATE))
-    (folder / (NAME + ".cache")).write_bytes(old)
-    server = http_server({"/" + NAME: new})
-    result = run_driver(server.url("/" + NAME), target)
-    assert result.exit_code == 0, result.output
-    assert target.read_bytes() == new
-    assert server.log.records()[-1].range_asked is None
-
-
-def flip(data, at):
-    return data[:at] + bytes([data[at] ^ 0x04]) + data[at + 1:]
 
 
 SIZE = 400_000
 FIRST = (0, 20 * 1024 * 1024)  # a fresh start's first request
 GOOD_STATE = download_state_bytes(SIZE, 1)
-# name: (download state, stream state or None, cache: "garbage" | "none" | "short", the ranges then asked)
+# name: (download state, stream state or None, cache: "garbage" | "none" | "short", the ranges then asked).
+# Records that do not read back (cut short, a bit flipped): the unit tests; here, what the engine makes of
+# records that read back but do not fit the download.
 DAMAGED_CASES = {
-    "download-state-truncated": (GOOD_STATE[:15], stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [FIRST]),
-    "download-state-bit-flipped": (flip(GOOD_STATE, 6), stream_state_bytes(0, SIZE, SIZE, 1), "garbage", [FIRST]),
     "download-state-of-three-streams": (download_state_bytes(SIZE, 3), None, "garbage", [FIRST]),
     "download-state-of-no-streams": (download_state_bytes(SIZE, 0), None, "garbage", [FIRST]),
     "download-state-of-another-version": (download_state_bytes(SIZE, 1, version=3), None, "garbage", [FIRST]),
@@ -152,7 +114,6 @@ DAMAGED_CASES = {
                               stream_state_bytes(0, 100_000, SIZE + 1000, 1), "garbage", [(100_000, None), None]),
     "state-of-another-file": (GOOD_STATE, stream_state_bytes(0, 200_000, SIZE, 1, OLD_DATE), "garbage",
                               [(200_000, None), None]),
-    "stream-state-bit-flipped": (GOOD_STATE, flip(stream_state_bytes(0, SIZE, SIZE, 1), 9), "garbage", [None]),
     "stream-state-of-two-streams": (GOOD_STATE, stream_state_bytes(0, SIZE, SIZE, 2), "garbage", [None]),
     "stream-state-of-another-stream": (GOOD_STATE, stream_state_bytes(1, SIZE, SIZE, 1), "garbage", [None]),
     "cache-file-missing": (GOOD_STATE, stream_state_bytes(0, 300_000, SIZE, 1), "none", [None]),
@@ -203,19 +164,6 @@ def test_complete_streams_are_not_fetched_again(http_server, folder):
     assert result.exit_code == 0, result.output
     assert target.read_bytes() == data
     assert [r.range_asked for r in server.log.records()] == [(ranges[1][0] + 65536, ranges[1][1])]
-
-
-def test_killed_during_a_stall_resumes_once_the_server_answers(http_server, folder):
-    data = source(1_000_000, 11)
-    target = folder / NAME
-    server = http_server({"/" + NAME: data}, faults=[F.stall(after=500_000)])
-    kill_mid_download(server.url("/" + NAME), target, random.Random(4), threshold=400_000)
-    resume_at = recorded_offsets(target, len(data), 1)[0]
-    server.log.clear()
-    result = run_driver(server.url("/" + NAME), target)
-    assert result.exit_code == 0, result.output
-    assert target.read_bytes() == data
-    assert [r.range_asked for r in server.log.records()] == [(resume_at, None)]
 
 
 def test_restart_that_cannot_write_the_download_state_fails_through_the_watchdog(http_server, folder):
