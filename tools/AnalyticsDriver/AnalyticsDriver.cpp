@@ -20,7 +20,6 @@
 //                                        then end offset=<o> | damaged offset=<o> | error <text>
 //     query <scheme> <productName> <channel> <dp> <version>
 //                                      runs the update query once, as the run does, and prints its result
-//     host                             prints host=<the update service's host>
 #include "Analytics/AnalyticsBase.h"
 #include "Analytics/AnalyticsGa4.h"
 #include "Analytics/AnalyticsReporter.h"
@@ -34,7 +33,6 @@
 #include "System/String/AnsiWide.h"
 #include "System/Win32/HandleHolder.h"
 #include "Updater/RunOutcome.h"
-#include "Updater/Service/ServiceHost.h"
 #include "Updater/Service/UpdateQuery.h"
 #include "Updater/Service/Version.h"
 
@@ -53,7 +51,7 @@ int Usage()
 {
     std::fprintf(
         stderr, "usage: AnalyticsDriver [--data-file <name>] "
-                "report|late|result|succeeded|queue|upload|compose|consent|visitor-id|dump|query|host ...\n");
+                "report|late|result|succeeded|queue|upload|compose|consent|visitor-id|dump|query ...\n");
     return 2;
 }
 
@@ -243,11 +241,6 @@ int Run(const std::wstring& dataFileName, const std::vector<std::wstring>& args)
         return Dump(dataFileName);
     if (command == L"query" && args.size() == 6)
         return Query(args);
-    if (command == L"host" && args.size() == 1)
-    {
-        std::printf("host=%s\n", OV::Updater::Service::ServiceHost().c_str());
-        return 0;
-    }
     return Usage();
 }
 

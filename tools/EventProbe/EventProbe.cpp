@@ -3,7 +3,6 @@
 //
 //   EventProbe.exe watch <product> <stop-event-name> [timeout-ms]
 //   EventProbe.exe stop <stop-event-name>
-//   EventProbe.exe signal <product> <Name>...
 //
 // "watch" creates or opens the events (automatic-reset, as the run creates them) before the run starts,
 // so that the run opens ours and no signal is lost, prints "ready", then prints "set <Name>" for each
@@ -12,8 +11,6 @@
 // One thread waits on all three at once: the kernel consumes an automatic-reset event for the waiter at
 // the moment it is set, so two signals in a row are reported in the order they were given.
 // "stop" sets the stop event of a running watcher; it exits with 1 when there is none.
-// "signal" opens the named decision events (UpdateNo, UpdateYes, UpdateDeny) of a product and sets them
-// in the given order, back to back, as a run does; it exits with 1 when one of them does not exist.
 #include "System/Platform.h"
 #include "ToolArgs.h"
 #include "System/String/AnsiWide.h"
@@ -112,8 +109,7 @@ int Watch(const std::wstring& product, const std::wstring& stopName, DWORD timeo
 
 int Usage()
 {
-    PrintLine("usage: EventProbe watch <product> <stop-event-name> [timeout-ms] | stop <stop-event-name> | "
-              "signal <product> <Name>...");
+    PrintLine("usage: EventProbe watch <product> <stop-event-name> [timeout-ms] | stop <stop-event-name>");
     return 2;
 }
 
@@ -127,29 +123,6 @@ int Stop(const std::wstring& stopName)
     }
     if (!::SetEvent(stop.Get()))
         return Fail("SetEvent");
-    return 0;
-}
-
-int Signal(const std::wstring& product, int count, wchar_t** names)
-{
-    for (int n = 0; n < count; ++n)
-    {
-        const std::string wanted = OV::Utf16ToUtf8(names[n]);
-        int index = 0;
-        while (index < kDecisionCount && wanted != kDecisionEvents[index].name)
-            ++index;
-        if (index == kDecisionCount)
-            return Usage();
-        const std::wstring name = kDecisionEvents[index].prefix + product;
-        CHandleHolder decision(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
-        if (!decision.IsValid())
-        {
-            PrintLine("error: no event " + wanted);
-            return 1;
-        }
-        if (!::SetEvent(decision.Get()))
-            return Fail("SetEvent");
-    }
     return 0;
 }
 
@@ -168,7 +141,5 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"stop" && argc == 3)
         return Stop(argv[2]);
-    if (command == L"signal" && argc >= 4)
-        return Signal(argv[2], argc - 3, argv + 3);
     return Usage();
 }

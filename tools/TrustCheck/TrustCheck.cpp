@@ -9,15 +9,11 @@
 //   file-trust: true|false      VerifyFileTrust(path, N)
 //   chain-status: 0xXXXXXXXX    CERT_TRUST error bits of the signer's chain (or "none")
 //   crl-check: true|false       AreSignerCrlsClean: every certificate checked against its issuer's CRL
-// TrustCheck hash <path> [announced]   the run's hash check
-//   sha256: HEX | compute-failure | open-failure
-//   matches: true|false         HashTextEquals(HEX, announced), only with an announced text
 // Wine's chain engine records a revoked certificate as good after its first check (see docs/wine.md):
 // "chain-status" is its first answer only when the revocation caches were cleared before.
 // Exit code 0 when it ran, 2 for a bad command line.
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
-#include "Updater/Trust/FileHash.h"
 #include "Updater/Trust/FileSignature.h"
 #include "Updater/Trust/FileTrust.h"
 #include "Updater/Trust/HeldFile.h"
@@ -85,27 +81,6 @@ int CheckChain(const std::wstring& path)
     return 0;
 }
 
-int CheckHash(const std::wstring& path, const wchar_t* announced)
-{
-    const CHeldFile file(path);
-    if (!file.IsHeld())
-    {
-        std::printf("sha256: open-failure\n");
-        return 0;
-    }
-    Sha256Digest digest{};
-    if (!Sha256OfHeldFile(file, digest))
-    {
-        std::printf("sha256: compute-failure\n");
-        return 0;
-    }
-    const std::string hex = DigestToHex(digest);
-    std::printf("sha256: %s\n", hex.c_str());
-    if (announced != nullptr)
-        std::printf("matches: %s\n", YesNo(HashTextEquals(hex, OV::WideToAnsi(announced))));
-    return 0;
-}
-
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -115,8 +90,6 @@ int wmain(int argc, wchar_t** argv)
         return CheckSignature(argv[2]);
     if (command == L"chain")
         return CheckChain(argv[2]);
-    if ((argc == 3 || argc == 4) && std::wstring(argv[1]) == L"hash")
-        return CheckHash(argv[2], argc == 4 ? argv[3] : nullptr);
-    std::fprintf(stderr, "usage: TrustCheck signature|chain <path> | hash <path> [announced]\n");
+    std::fprintf(stderr, "usage: TrustCheck signature|chain <path>\n");
     return 2;
 }
