@@ -1,6 +1,6 @@
 #include "System/Net/HttpWebRequest.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Net/HttpHeaders.h"
 
 #include <algorithm>
@@ -14,8 +14,9 @@ using OV::System::Win32::CCriticalSectionLock;
 namespace
 {
 constexpr char kSource[] = "Ov\\System\\Net\\HttpWebRequest.cpp";
-constexpr char kConstructor[] = "OV::System::Net::CHttpWebRequest::CHttpWebRequest";
-constexpr char kStartDownload[] = "OV::System::Net::CHttpWebRequest::StartDownloadFromMainThread";
+// The lines that the request's error texts carry.
+constexpr FixedPlace kUnsupportedScheme(255);
+constexpr FixedPlace kWorkerNotStarted(1048);
 constexpr std::uint32_t kWaitSliceMs = 1000;
 } // namespace
 
@@ -23,7 +24,7 @@ CHttpWebRequest::CHttpWebRequest(const std::string& urlText)
     : m_ResponseView(*this), m_Shared(MakeRef<RequestSharedState>(Url::Parse(urlText))), m_Worker(m_Shared)
 {
     if (m_Shared->m_Url.scheme != "http" && m_Shared->m_Url.scheme != "https")
-        throw CException(kSource, 255, kConstructor, "Only http and https supported");
+        OV_THROW_AT(kUnsupportedScheme, "Only http and https supported");
 }
 
 CHttpWebRequest::CHttpWebRequest(const std::string& urlText, const std::wstring& outputPath,
@@ -127,7 +128,7 @@ void CHttpWebRequest::Start()
 void CHttpWebRequest::StartDownloadFromMainThread()
 {
     if (!m_Worker.Start())
-        throw CException(kSource, 1048, kStartDownload, "_beginthreadex failure");
+        OV_THROW_AT(kWorkerNotStarted, "_beginthreadex failure");
 }
 
 bool CHttpWebRequest::IsComplete() const

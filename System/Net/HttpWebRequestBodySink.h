@@ -31,19 +31,11 @@ public:
     Failure Finish();
 
 private:
-    struct FileTraits
-    {
-        using Type = FILE*;
-        static Type Invalid() { return nullptr; }
-        static bool IsValid(Type file) { return file != nullptr; }
-        static void Close(Type file) { std::fclose(file); }
-    };
-
     static HttpWebRequestFailure WriteFailure(int error);
 
     std::wstring m_OutputPath;
     Win32::CCriticalSection& m_FieldsLock;
-    Win32::CUniqueHandle<FileTraits> m_File;
+    Win32::CUniqueAny<FILE*, &std::fclose> m_File;
     CRefPtr<OV::System::IO::Stream::CMemoryStream> m_Stream;
 };
 

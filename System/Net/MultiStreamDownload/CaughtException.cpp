@@ -6,8 +6,7 @@
 namespace OV::System::Net::MultiStreamDownload
 {
 
-CRefPtr<CException> WrapCaughtException(const char* sourceFile, int line, const char* function,
-                                        const char* text)
+CRefPtr<CException> WrapCaughtException(const RaisePlace& place, const char* text)
 {
     try
     {
@@ -15,17 +14,17 @@ CRefPtr<CException> WrapCaughtException(const char* sourceFile, int line, const 
     }
     catch (const CException& caught)
     {
-        return MakeRef<CException>(sourceFile, line, function, caught, text);
+        return MakeRef<CException>(place, caught, text);
     }
     catch (const std::exception& caught)
     {
         const std::string message = std::string("(std::exception)  :") + text + "  :" + caught.what();
-        return MakeRef<CException>(sourceFile, line, function, std::string_view(message));
+        return MakeRef<CException>(place, std::string_view(message));
     }
     catch (...)
     {
         const std::string message = std::string("(unknown exception)  :") + text;
-        return MakeRef<CException>(sourceFile, line, function, std::string_view(message));
+        return MakeRef<CException>(place, std::string_view(message));
     }
 }
 

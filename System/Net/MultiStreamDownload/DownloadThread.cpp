@@ -1,5 +1,6 @@
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
 
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/CaughtException.h"
 #include "System/Net/MultiStreamDownload/ProgressFile.h"
 #include "System/SystemInfo.h"
@@ -13,7 +14,10 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\DownloadThread.cpp";
+// An attempt's own failures are known as those of the thread body, at the lines they have always carried.
 constexpr char kExecute[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::Execute";
+constexpr FixedPlace kFileChanged(217, kExecute);
+constexpr FixedPlace kLargerThanAnnounced(229, kExecute);
 constexpr DWORD kRecentDataMs = 2000;
 
 bool CacheHolds(const std::wstring& target, std::uint32_t offset)
@@ -98,7 +102,7 @@ std::uint32_t CDownloadThread::Execute()
         }
         catch (...)
         {
-            failure = WrapCaughtException(kSource, __LINE__, kExecute, "DownloadThread Execute Function");
+            failure = WrapCaughtException(OV_HERE, "DownloadThread Execute Function");
         }
         if (!failure)
         {
@@ -214,7 +218,7 @@ void CDownloadThread::RunAttempt()
                                         (dateChanged ? "modified date" : "");
             RequestSingleStreamRestart(message);
             // Refused: the bytes on disk belong to another file, and going on would mix the two.
-            throw CException(kSource, __LINE__, kExecute, message);
+            OV_THROW_AT(kFileChanged, message);
         }
     }
     if (IsStopSignalled())
@@ -225,11 +229,10 @@ void CDownloadThread::RunAttempt()
 
 void CDownloadThread::TakeServerSize(const ServerAnswer& answer, bool resumed)
 {
-    if (answer.sizeGiven && answer.size > m_Limits.maxSize)
-        throw CException(kSource, __LINE__, kExecute, // not a network failure: no retry can change it
-                         "The server's file of " + std::to_string(answer.size) +
-                             " bytes is larger than the announced size of " +
-                             std::to_string(m_Limits.maxSize) + " bytes");
+    if (answer.sizeGiven && answer.size > m_Limits.maxSize) // not a network failure: no retry can change it
+        OV_THROW_AT(kLargerThanAnnounced, "The server's file of " + std::to_string(answer.size) +
+                                              " bytes is larger than the announced size of " +
+                                              std::to_string(m_Limits.maxSize) + " bytes");
     if (answer.sizeGiven)
     {
         if (!m_SizeKnown)

@@ -83,8 +83,6 @@ private:
     // or nothing more is due; false when the stream stopped.
     bool ReceiveBlocks(CWriteOutputThread& writer, std::uint32_t offset, std::uint64_t& remaining,
                        std::uint32_t& bytesThisConnection);
-    // Fails the attempt as a network failure with the server's last response text.
-    [[noreturn]] void ThrowReadFailure(DWORD read, DWORD readError);
     // Reads up to size bytes of the answer into buffer without waiting for more than has arrived; false
     // when a read failed (GetLastError says why). Throws when the connection stalled. read 0: the end of
     // the answer, or a stop.
@@ -126,8 +124,12 @@ private:
     void SetTimeouts(HINTERNET handle, const char* what);
     std::string QueryHeaders(DWORD infoLevel);
     bool QueryHeader(DWORD infoLevel, std::string& value);
-    // Fails the attempt as a network failure (retried), with the given last error.
-    [[noreturn]] void ThrowNetwork(int line, const std::string& message, DWORD error);
+    // Gives back the reference TakeContext took for a handle that could not be made, keeping the last
+    // error that says why.
+    void ReleaseContext();
+    // Before raising over an answer this stream cannot use: the failure is a network one (retried), and
+    // no call failed, so it records no last error.
+    void MarkUnusableAnswer();
 
     IDownloadStreamOwner& m_Owner;
     std::string m_UserAgent;

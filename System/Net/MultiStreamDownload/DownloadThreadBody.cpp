@@ -1,4 +1,5 @@
 // The body of a download thread's answer: reading it block by block into the write-output thread.
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
 #include "System/Net/MultiStreamDownload/WriteOutputThread.h"
 
@@ -12,7 +13,11 @@ namespace
 
 // The download thread's exceptions name its own source, also for the part that lives in this file.
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\DownloadThread.cpp";
+// The reading's failures are known as those of DownloadBits, at the lines they have always carried.
 constexpr char kDownloadBits[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::DownloadBits";
+constexpr FixedPlace kStalled(100, kDownloadBits);
+constexpr FixedPlace kMoreThanAnnounced(160, kDownloadBits);
+constexpr FixedPlace kReadFailure(183, kDownloadBits);
 constexpr std::uint32_t kBlockSize = 0x10000;
 constexpr std::uint32_t kBufferCount = 2;
 constexpr std::uint32_t kBlocksPerStopCheck = 16;
@@ -23,6 +28,18 @@ constexpr std::uint64_t kSlowBlockHandOverMs = 1000;
 constexpr DWORD kAwaitSliceMs = 50;
 
 std::atomic<std::uint64_t> g_LastDataTick{0};
+
+// A failed read is told with the server's last response text.
+std::string ReadFailureText(DWORD read)
+{
+    DWORD responseCode = 0;
+    char responseText[1024] = {};
+    DWORD responseLength = sizeof(responseText);
+    ::InternetGetLastResponseInfoA(&responseCode, responseText, &responseLength);
+    const std::string text(responseText, std::min<DWORD>(responseLength, sizeof(responseText)));
+    return "InternetReadFile Error.  Status=0 BytesRead=" + std::to_string(read) +
+           " InternetGetLastResponseInfo: " + std::to_string(responseCode) + "," + text;
+}
 
 } // namespace
 
@@ -97,9 +114,8 @@ void CDownloadThread::CheckStall(StallWindow& window, std::uint64_t now)
     {
         m_NetworkError = true;
         m_Stalled = true;
-        throw CException(kSource, __LINE__, kDownloadBits,
-                         "The connection stalled: " + std::to_string(window.bytes) + " bytes in " +
-                             std::to_string(now - window.start) + " ms");
+        OV_THROW_AT(kStalled, "The connection stalled: " + std::to_string(window.bytes) + " bytes in " +
+                                  std::to_string(now - window.start) + " ms");
     }
     window = StallWindow{now, 0};
 }
@@ -152,14 +168,17 @@ bool CDownloadThread::ReceiveBlocks(CWriteOutputThread& writer, std::uint32_t of
                 return false;
         }
         if (!ok)
-            ThrowReadFailure(read, readError);
+        {
+            m_NetworkError = true;
+            ::SetLastError(readError); // the stop check since may have changed it
+            OV_THROW_AT(kReadFailure, ReadFailureText(read));
+        }
         if (read == 0)
             return true;
         g_LastDataTick.store(::GetTickCount64(), std::memory_order_relaxed);
         if (static_cast<std::uint64_t>(offset) + bytesThisConnection + read > m_Limits.maxSize)
-            throw CException(kSource, __LINE__, kDownloadBits,
-                             "The server sent more than the announced size of " +
-                                 std::to_string(m_Limits.maxSize) + " bytes");
+            OV_THROW_AT(kMoreThanAnnounced, "The server sent more than the announced size of " +
+                                                std::to_string(m_Limits.maxSize) + " bytes");
         bytesThisConnection += read;
         remaining -= std::min<std::uint64_t>(remaining, read);
         m_ReceivedData = true;
@@ -169,20 +188,6 @@ bool CDownloadThread::ReceiveBlocks(CWriteOutputThread& writer, std::uint32_t of
         Report(StreamReport::Event::Progress, offset - m_FirstByte + bytesThisConnection,
                bytesThisConnection);
     }
-}
-
-void CDownloadThread::ThrowReadFailure(DWORD read, DWORD readError)
-{
-    DWORD responseCode = 0;
-    char responseText[1024] = {};
-    DWORD responseLength = sizeof(responseText);
-    ::InternetGetLastResponseInfoA(&responseCode, responseText, &responseLength);
-    const std::string text(responseText, std::min<DWORD>(responseLength, sizeof(responseText)));
-    m_NetworkError = true;
-    ::SetLastError(readError);
-    throw CException(kSource, __LINE__, kDownloadBits,
-                     "InternetReadFile Error.  Status=0 BytesRead=" + std::to_string(read) +
-                         " InternetGetLastResponseInfo: " + std::to_string(responseCode) + "," + text);
 }
 
 void CDownloadThread::DownloadBits(std::uint32_t offset)
@@ -205,11 +210,10 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
     if (IsStopSignalled())
         return;
     if (writerFailure)
-        throw CException(kSource, __LINE__, kDownloadBits, *writerFailure, "DownloadThread");
-    if (writer->GetWriteOffset() != offset + bytesThisConnection)
-        throw CException(kSource, __LINE__, kDownloadBits,
-                         "WriteOutputThread ended at offset " + std::to_string(writer->GetWriteOffset()) +
-                             " instead of " + std::to_string(offset + bytesThisConnection));
+        OV_THROW(*writerFailure, "DownloadThread");
+    OV_THROW_IF(writer->GetWriteOffset() != offset + bytesThisConnection,
+                "WriteOutputThread ended at offset " + std::to_string(writer->GetWriteOffset()) +
+                    " instead of " + std::to_string(offset + bytesThisConnection));
 
     const std::uint64_t reached = static_cast<std::uint64_t>(offset) + bytesThisConnection;
     if (m_AnswerEnd != 0 && reached == m_AnswerEnd && bytesThisConnection != 0 &&
@@ -232,13 +236,13 @@ void CDownloadThread::DownloadBits(std::uint32_t offset)
         // The connection ended early after delivering data: what arrived is on disk and in the state
         // file, so the next attempt resumes right there.
         m_NetworkError = true;
-        throw CException(kSource, __LINE__, kDownloadBits, text);
+        OV_THROW(text);
     }
     if (m_SingleStream)
         RequestSingleStreamRestart(text);
     else
         RequestMultiStreamRestart(text);
-    throw CException(kSource, __LINE__, kDownloadBits, text);
+    OV_THROW(text);
 }
 
 } // namespace OV::System::Net::MultiStreamDownload

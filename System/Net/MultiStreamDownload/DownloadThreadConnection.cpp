@@ -1,4 +1,5 @@
 // The connection set-up of a download thread: request, status and header checks.
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/ContentRange.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
 #include "System/Net/Url.h"
@@ -14,7 +15,24 @@ namespace
 
 // The download thread's exceptions name its own source, also for the part that lives in this file.
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\DownloadThread.cpp";
+// The set-up's failures are known as those of EstablishConnection, at the lines they have always carried,
+// also where the steps it calls raise them.
 constexpr char kEstablish[] = "OV::System::Net::MultiStreamDownload::CDownloadThread::EstablishConnection";
+// Opening the handles.
+constexpr FixedPlace kSetOptionFailure(87, kEstablish);
+constexpr FixedPlace kInternetOpenFailure(127, kEstablish);
+constexpr FixedPlace kStatusCallbackFailure(130, kEstablish);
+constexpr FixedPlace kUnusableUrl(146, kEstablish);
+constexpr FixedPlace kConnectFailure(157, kEstablish);
+constexpr FixedPlace kOpenRequestFailure(175, kEstablish);
+// The answer's status and range.
+constexpr FixedPlace kNoStatus(234, kEstablish);
+constexpr FixedPlace kWholeFileInAStream(263, kEstablish);
+constexpr FixedPlace kAuthNeeded(297, kEstablish);
+constexpr FixedPlace kBadStatus(301, kEstablish);
+constexpr FixedPlace kUnexpectedStatus(308, kEstablish);
+constexpr FixedPlace kWrongRange(328, kEstablish);
+constexpr FixedPlace kWrongTotal(357, kEstablish);
 constexpr DWORD kHeaderBufferSize = 65536;
 constexpr DWORD kFieldBufferSize = 1040;
 constexpr DWORD kAsyncWaitSliceMs = 50;
@@ -23,11 +41,17 @@ constexpr DWORD kRequestFlags =
 
 } // namespace
 
-void CDownloadThread::ThrowNetwork(int line, const std::string& message, DWORD error)
+void CDownloadThread::MarkUnusableAnswer()
 {
     m_NetworkError = true;
+    ::SetLastError(ERROR_SUCCESS);
+}
+
+void CDownloadThread::ReleaseContext()
+{
+    const DWORD error = ::GetLastError();
+    m_Async->Release();
     ::SetLastError(error);
-    throw CException(kSource, line, kEstablish, message);
 }
 
 void CALLBACK CDownloadThread::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* information,
@@ -84,9 +108,11 @@ void CDownloadThread::SetTimeouts(HINTERNET handle, const char* what)
     {
         DWORD value = m_Limits.receiveTimeoutMs;
         if (!::InternetSetOptionW(handle, option, &value, sizeof(value)))
-            ThrowNetwork(__LINE__,
-                         std::string("InternetSetOption failed on the ") + what + " handle.  URL=" + m_Url,
-                         ::GetLastError());
+        {
+            m_NetworkError = true;
+            OV_THROW_AT(kSetOptionFailure,
+                        std::string("InternetSetOption failed on the ") + what + " handle.  URL=" + m_Url);
+        }
     }
 }
 
@@ -98,12 +124,8 @@ std::string CDownloadThread::QueryHeaders(DWORD infoLevel)
     DWORD length = kHeaderBufferSize;
     if (!::HttpQueryInfoA(m_Request.Get(), infoLevel, buffer.data(), &length, nullptr))
     {
-        const DWORD error = ::GetLastError();
         m_NetworkError = true;
-        ::SetLastError(error);
-        throw CException(kSource, __LINE__,
-                         "OV::System::Net::MultiStreamDownload::CDownloadThread::QueryHeaders",
-                         "HttpQueryInfoA returned failure");
+        OV_THROW("HttpQueryInfoA returned failure");
     }
     return std::string(buffer.data(), std::min(length, kHeaderBufferSize));
 }
@@ -124,10 +146,16 @@ bool CDownloadThread::OpenHandles()
     m_Internet.Reset(::InternetOpenA(m_UserAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                      INTERNET_FLAG_ASYNC));
     if (!m_Internet)
-        ThrowNetwork(__LINE__, "InternetOpen failed.", ::GetLastError());
+    {
+        m_NetworkError = true;
+        OV_THROW_AT(kInternetOpenFailure, "InternetOpen failed.");
+    }
     // Before any child handle: children take the callback over from their parent when they are made.
     if (::InternetSetStatusCallbackA(m_Internet.Get(), &StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
-        ThrowNetwork(__LINE__, "InternetSetStatusCallback failed.", ::GetLastError());
+    {
+        m_NetworkError = true;
+        OV_THROW_AT(kStatusCallbackFailure, "InternetSetStatusCallback failed.");
+    }
     if (IsStopSignalled())
         return false;
 
@@ -143,8 +171,7 @@ bool CDownloadThread::OpenHandles()
     if ((url.scheme != "http" && url.scheme != "https") || url.host.empty())
     {
         // Not a network failure: every further attempt would fail the same way.
-        throw CException(kSource, __LINE__, kEstablish,
-                         "The URL cannot be used for a download.  URL=" + m_Url);
+        OV_THROW_AT(kUnusableUrl, "The URL cannot be used for a download.  URL=" + m_Url);
     }
     const DWORD_PTR connectionContext = TakeContext();
     m_Connection.Reset(::InternetConnectW(m_Internet.Get(), AnsiToWide(url.host).c_str(),
@@ -152,9 +179,9 @@ bool CDownloadThread::OpenHandles()
                                           INTERNET_SERVICE_HTTP, 0, connectionContext));
     if (!m_Connection)
     {
-        const DWORD error = ::GetLastError();
-        m_Async->Release();
-        ThrowNetwork(__LINE__, "InternetConnect failed.  URL=" + m_Url, error);
+        ReleaseContext();
+        m_NetworkError = true;
+        OV_THROW_AT(kConnectFailure, "InternetConnect failed.  URL=" + m_Url);
     }
     SetTimeouts(m_Connection.Get(), "connection");
     if (IsStopSignalled())
@@ -168,12 +195,10 @@ bool CDownloadThread::OpenHandles()
         kRequestFlags | (url.scheme == "https" ? INTERNET_FLAG_SECURE : 0), requestContext));
     if (!m_Request)
     {
-        const DWORD error = ::GetLastError();
-        m_Async->Release();
+        ReleaseContext();
         m_NetworkError = true;
-        ::SetLastError(error);
-        throw CException(kSource, __LINE__, kEstablish,
-                         L"HttpOpenRequestW failed.  URL=" + AnsiToWide(m_Url) + L"\r\nPath=" + objectName);
+        OV_THROW_AT(kOpenRequestFailure,
+                    L"HttpOpenRequestW failed.  URL=" + AnsiToWide(m_Url) + L"\r\nPath=" + objectName);
     }
     SetTimeouts(m_Request.Get(), "request");
     return !IsStopSignalled();
@@ -197,8 +222,10 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
         headers += "Range: bytes=" + std::to_string(offset) + "-\r\n";
     if (!::HttpAddRequestHeadersA(m_Request.Get(), headers.c_str(), static_cast<DWORD>(-1),
                                   HTTP_ADDREQ_FLAG_ADD))
-        ThrowNetwork(__LINE__, "HttpAddRequestHeadersA failed.  URL=" + m_Url + "\r\nHeader=" + headers,
-                     ::GetLastError());
+    {
+        m_NetworkError = true;
+        OV_THROW("HttpAddRequestHeadersA failed.  URL=" + m_Url + "\r\nHeader=" + headers);
+    }
 
     DWORD error = 0;
     if (!::HttpSendRequestA(m_Request.Get(), nullptr, 0, nullptr, 0))
@@ -207,19 +234,24 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
         if (error == ERROR_IO_PENDING && !AwaitCompletion(error))
             return; // stopped
     }
-    if (error != 0)
+    // The send's error may have come from WinInet's own thread: it is recorded as the last error.
+    if (error != ERROR_SUCCESS)
     {
+        m_NetworkError = true;
         if (error == ERROR_INTERNET_TIMEOUT)
         {
             m_TimedOut = true;
-            ThrowNetwork(__LINE__, "HttpSendRequestA failed: timed out.  URL=" + m_Url, error);
+            OV_THROW_WIN32_IF(error, "HttpSendRequestA failed: timed out.  URL=" + m_Url);
         }
-        ThrowNetwork(__LINE__, "HttpSendRequestA failed.", error);
+        OV_THROW_WIN32_IF(error, "HttpSendRequestA failed.");
     }
 
     const std::string raw = QueryHeaders(HTTP_QUERY_RAW_HEADERS_CRLF);
     if (raw.empty())
-        ThrowNetwork(__LINE__, "Server Header is empty.  URL=" + m_Url, 0);
+    {
+        MarkUnusableAnswer();
+        OV_THROW("Server Header is empty.  URL=" + m_Url);
+    }
     CheckStatus(offset, answer, "\r\nHTTP Response Header:" + raw);
 
     std::string lastModified;
@@ -231,7 +263,10 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
     std::string statusText;
     std::uint32_t status = 0;
     if (!QueryHeader(HTTP_QUERY_STATUS_CODE, statusText) || !ParseHeaderNumber(statusText, status))
-        ThrowNetwork(__LINE__, "HTTP status is not in header, URL=" + m_Url + headers, 0);
+    {
+        MarkUnusableAnswer();
+        OV_THROW_AT(kNoStatus, "HTTP status is not in header, URL=" + m_Url + headers);
+    }
 
     if (CheckFailureStatus(status, answer, headers))
         return;
@@ -260,7 +295,7 @@ void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, c
                 m_Url + headers;
             RequestSingleStreamRestart(message);
             // Refused (the restarts are used up): the whole file would land in this stream's range.
-            throw CException(kSource, __LINE__, kEstablish, message);
+            OV_THROW_AT(kWholeFileInAStream, message);
         }
         offset = 0; // the server ignored the range: the body is the whole file
         if (hasLength)
@@ -294,21 +329,24 @@ bool CDownloadThread::CheckFailureStatus(std::uint32_t status, ServerAnswer& ans
     if (status == 401 || status == 403)
     {
         m_AuthNeeded = true;
-        ThrowNetwork(__LINE__, "HTTP status is " + code + ":  refresh auth needed.  URL=" + m_Url + headers,
-                     0);
+        MarkUnusableAnswer();
+        OV_THROW_AT(kAuthNeeded,
+                    "HTTP status is " + code + ":  refresh auth needed.  URL=" + m_Url + headers);
     }
     if (status >= 400)
-        ThrowNetwork(__LINE__, "HTTP status is bad:" + code + " URL=" + m_Url + headers, 0);
+    {
+        MarkUnusableAnswer();
+        OV_THROW_AT(kBadStatus, "HTTP status is bad:" + code + " URL=" + m_Url + headers);
+    }
     if (status != 200 && status != 206)
     {
         std::string acceptRanges;
         if (!m_SingleStream && QueryHeader(HTTP_QUERY_ACCEPT_RANGES, acceptRanges) &&
             acceptRanges.find("none") != std::string::npos)
             RequestSingleStreamRestart("Server doesn't support ranges.  URL=" + m_Url + headers);
-        ThrowNetwork(__LINE__,
-                     "HTTP status is unexpected (expected 206 or 200)  status=" + code + "  URL=" + m_Url +
-                         headers,
-                     0);
+        MarkUnusableAnswer();
+        OV_THROW_AT(kUnexpectedStatus, "HTTP status is unexpected (expected 206 or 200)  status=" + code +
+                                           "  URL=" + m_Url + headers);
     }
     return false;
 }
@@ -325,10 +363,11 @@ void CDownloadThread::CheckPartialContent(std::uint32_t offset, ServerAnswer& an
     const std::string expected = "bytes " + std::to_string(offset) + "-" +
                                  (m_SingleStream ? std::string() : std::to_string(m_LastByte));
     if (!rangeValid || range.first != offset || (!m_SingleStream && range.last != m_LastByte))
-        ThrowNetwork(__LINE__,
-                     "Returned Content-Range is wrong.  Got: " + rangeText + "     Expected: " + expected +
-                         "   URL=" + m_Url + headers,
-                     0);
+    {
+        MarkUnusableAnswer();
+        OV_THROW_AT(kWrongRange, "Returned Content-Range is wrong.  Got: " + rangeText +
+                                     "     Expected: " + expected + "   URL=" + m_Url + headers);
+    }
     if (m_SingleStream)
     {
         if (range.last + 1 < StreamEnd() || !m_SizeKnown)
@@ -354,7 +393,8 @@ void CDownloadThread::CheckPartialContent(std::uint32_t offset, ServerAnswer& an
                                     headers;
         // The server's file is not the one this plan was made for: start again from its real size.
         RequestSingleStreamRestart(message);
-        ThrowNetwork(__LINE__, message, 0);
+        MarkUnusableAnswer();
+        OV_THROW_AT(kWrongTotal, message);
     }
     answer.sizeGiven = true;
     answer.size = m_DownloadSize;

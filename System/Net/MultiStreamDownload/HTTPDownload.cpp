@@ -1,5 +1,6 @@
 #include "System/Net/MultiStreamDownload/HTTPDownload.h"
 
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/CaughtException.h"
 #include "System/Net/MultiStreamDownload/DownloadThread.h"
 #include "System/Net/MultiStreamDownload/ProgressFile.h"
@@ -17,7 +18,6 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\HTTPDownload.cpp";
-constexpr char kCallback[] = "OV::System::Net::MultiStreamDownload::CHTTPDownload::DownloadThreadCallback";
 constexpr char kWatchdogName[] = "OVDownloadWatchdog";
 constexpr DWORD kMeetingPollMs = 50;
 constexpr DWORD kForceCloseMs = 1000;
@@ -380,9 +380,8 @@ void CHTTPDownload::DownloadThreadCallback(const StreamReport& report, Win32::CT
             if (report.event == StreamReport::Event::Failed)
             {
                 if (report.exception)
-                    throw CException(kSource, __LINE__, kCallback, *report.exception,
-                                     "Download Thread Error");
-                throw CException(kSource, __LINE__, kCallback, "Unknown Download Thread Error");
+                    OV_THROW(*report.exception, "Download Thread Error");
+                OV_THROW("Unknown Download Thread Error");
             }
             if (allComplete && !m_Finalizing)
             {
@@ -404,8 +403,7 @@ void CHTTPDownload::DownloadThreadCallback(const StreamReport& report, Win32::CT
     }
     catch (...)
     {
-        const CRefPtr<CException> failure =
-            WrapCaughtException(kSource, __LINE__, kCallback, "HTTPDownloadThreadCallback");
+        const CRefPtr<CException> failure = WrapCaughtException(OV_HERE, "HTTPDownloadThreadCallback");
         ::DeleteFileW(m_Target.c_str()); // never leave a file behind that the failure did not vouch for
         FailDownload(failure);
     }

@@ -1,4 +1,5 @@
 // The files of a download: the clean-up of its state and cache files, and the final move into place.
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/HTTPDownload.h"
 #include "System/Net/MultiStreamDownload/ProgressFile.h"
 #include "System/SystemInfo.h"
@@ -11,7 +12,6 @@ namespace
 
 // The download's exceptions name its own source, also for the part that lives in this file.
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\HTTPDownload.cpp";
-constexpr char kFinalize[] = "OV::System::Net::MultiStreamDownload::CHTTPDownload::FinalizeDownload";
 constexpr int kMoveAttempts = 100;
 constexpr DWORD kMoveRetryMs = 250;
 
@@ -38,19 +38,17 @@ void CHTTPDownload::FinalizeDownload(const std::wstring& target, bool checkSize,
         const DWORD error = ::GetLastError();
         if (attempt >= kMoveAttempts || thread.WaitForStopSignal(kMoveRetryMs))
         {
-            ::SetLastError(error);
-            throw CException(kSource, __LINE__, kFinalize, L"Failed to move cache file to " + target);
+            ::SetLastError(error); // the wait may have changed it; the move's failure is the one to tell
+            OV_THROW(L"Failed to move cache file to " + target);
         }
     }
-    if (!System::FileExists(target))
-        throw CException(kSource, __LINE__, kFinalize, L"Failed to validate output file exists:" + target);
+    OV_THROW_IF(!System::FileExists(target), L"Failed to validate output file exists:" + target);
     if (checkSize)
     {
         const std::uint64_t actual = System::GetFileSize(target);
-        if (actual != expectedSize)
-            throw CException(kSource, __LINE__, kFinalize,
-                             L"Output file is wrong size. " + target + L" should be " +
-                                 std::to_wstring(expectedSize) + L" but is " + std::to_wstring(actual));
+        OV_THROW_IF(actual != expectedSize, L"Output file is wrong size. " + target + L" should be " +
+                                                std::to_wstring(expectedSize) + L" but is " +
+                                                std::to_wstring(actual));
     }
 }
 

@@ -1,6 +1,6 @@
 #include "System/Net/MultiStreamDownload/ProgressFile.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/Crc32.h"
 #include "System/Net/MultiStreamDownload/OpenWithRetries.h"
 #include "System/Platform.h"
@@ -17,6 +17,11 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\ProgressFile.cpp";
+// A stream record is written through its open file, but its failures are known as those of
+// StreamProgress::Write, at the lines they have always carried.
+constexpr char kStreamWrite[] = "OV::System::Net::MultiStreamDownload::StreamProgress::Write";
+constexpr FixedPlace kStreamWriteFailure(239, kStreamWrite);
+constexpr FixedPlace kStreamOpenFailure(254, kStreamWrite);
 
 void PutUint32(unsigned char* at, std::uint32_t value)
 {
@@ -68,15 +73,6 @@ Win32::CHandleHolder OpenRecordFileForWriting(const std::wstring& path, DWORD sh
 {
     return OpenWithRetries(path, GENERIC_WRITE, shareMode, OPEN_ALWAYS, stopOwner);
 }
-
-[[noreturn]] void ThrowRecordFailure(int line, const char* function, const std::wstring& message, DWORD error)
-{
-    ::SetLastError(error);
-    throw CException(kSource, line, function, message);
-}
-
-constexpr char kDownloadWrite[] = "OV::System::Net::MultiStreamDownload::DownloadProgress::Write";
-constexpr char kStreamWrite[] = "OV::System::Net::MultiStreamDownload::StreamProgress::Write";
 
 void DeleteIfPresent(const std::wstring& path)
 {
@@ -131,16 +127,9 @@ void DownloadProgress::Write()
     Checksum = Crc32(bytes, kFileSize - 4);
     PutUint32(bytes + kFileSize - 4, Checksum);
     const Win32::CHandleHolder file = OpenRecordFileForWriting(FileName(m_Target), 0, nullptr);
-    if (!file.IsValid())
-    {
-        const DWORD error = ::GetLastError();
-        ThrowRecordFailure(__LINE__, kDownloadWrite, Describe(L"File open failed"), error);
-    }
-    if (!WriteRecordAt(file.Get(), bytes, kFileSize, true))
-    {
-        const DWORD error = ::GetLastError();
-        ThrowRecordFailure(__LINE__, kDownloadWrite, Describe(L"Write download progress failed"), error);
-    }
+    OV_THROW_LAST_ERROR_IF(!file.IsValid(), Describe(L"File open failed"));
+    OV_THROW_LAST_ERROR_IF(!WriteRecordAt(file.Get(), bytes, kFileSize, true),
+                           Describe(L"Write download progress failed"));
 }
 
 void DownloadProgress::Delete(const std::wstring& target)
@@ -234,10 +223,7 @@ void StreamProgress::WriteTo(HANDLE file, bool setEnd)
     Checksum = Crc32(bytes, kFileSize - 4);
     PutUint32(bytes + kFileSize - 4, Checksum);
     if (!WriteRecordAt(file, bytes, kFileSize, setEnd))
-    {
-        const DWORD error = ::GetLastError();
-        ThrowRecordFailure(__LINE__, kStreamWrite, Describe(L"Write stream progress failed"), error);
-    }
+        OV_THROW_AT(kStreamWriteFailure, Describe(L"Write stream progress failed"));
 }
 
 // ---- CStreamProgressFile ----
@@ -249,10 +235,7 @@ CStreamProgressFile::CStreamProgressFile(const StreamProgress& record, Win32::CT
                                       FILE_SHARE_READ, &stopOwner))
 {
     if (!m_File.IsValid())
-    {
-        const DWORD error = ::GetLastError();
-        ThrowRecordFailure(__LINE__, kStreamWrite, record.Describe(L"File open failed"), error);
-    }
+        OV_THROW_AT(kStreamOpenFailure, record.Describe(L"File open failed"));
 }
 
 void CStreamProgressFile::Write(StreamProgress& record)

@@ -1,6 +1,6 @@
 #include "System/Net/MultiStreamDownload/WatchdogThread.h"
 
-#include "System/Exception.h"
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/CaughtException.h"
 
 namespace OV::System::Net::MultiStreamDownload
@@ -58,10 +58,7 @@ void CWatchdogThread::SignalRestartDownloadSingleStream(Win32::CThread& requesti
         return;
     Request(RestartRequest::SingleStream, generation);
     requestingThread.SignalStop();
-    throw CException(
-        kSource, __LINE__,
-        "OV::System::Net::MultiStreamDownload::CWatchdogThread::SignalRestartDownloadSingleStream",
-        "Restarting SingleStream;  " + message);
+    OV_THROW("Restarting SingleStream;  " + message);
 }
 
 void CWatchdogThread::SignalRestartDownloadMultiStream(Win32::CThread& requestingThread,
@@ -71,10 +68,7 @@ void CWatchdogThread::SignalRestartDownloadMultiStream(Win32::CThread& requestin
         return;
     Request(RestartRequest::MultiStream, generation);
     requestingThread.SignalStop();
-    throw CException(
-        kSource, __LINE__,
-        "OV::System::Net::MultiStreamDownload::CWatchdogThread::SignalRestartDownloadMultiStream",
-        "Restarting MultiStream;  " + message);
+    OV_THROW("Restarting MultiStream;  " + message);
 }
 
 std::uint32_t CWatchdogThread::Execute()
@@ -100,9 +94,7 @@ std::uint32_t CWatchdogThread::Execute()
     }
     catch (...)
     {
-        m_Download.FailDownload(WrapCaughtException(
-            kSource, __LINE__, "OV::System::Net::MultiStreamDownload::CWatchdogThread::Execute",
-            "HTTPDownload WatchdogThread Execute Function"));
+        m_Download.FailDownload(WrapCaughtException(OV_HERE, "HTTPDownload WatchdogThread Execute Function"));
         return 1;
     }
 }

@@ -1,5 +1,6 @@
 #include "System/Net/MultiStreamDownload/WriteOutputThread.h"
 
+#include "System/ErrorBoundary.h"
 #include "System/Net/MultiStreamDownload/CaughtException.h"
 #include "System/Net/MultiStreamDownload/OpenWithRetries.h"
 #include "System/Net/MultiStreamDownload/ProgressFile.h"
@@ -15,10 +16,12 @@ namespace
 {
 
 constexpr char kSource[] = "Ov\\System\\Net\\MultiStreamDownload\\WriteOutputThread.cpp";
-constexpr char kConstructor[] =
-    "OV::System::Net::MultiStreamDownload::CWriteOutputThread::CWriteOutputThread";
+// The writer's own failures are known as those of its thread body, at the lines they have always carried.
 constexpr char kExecute[] = "OV::System::Net::MultiStreamDownload::CWriteOutputThread::Execute";
-constexpr char kWaitForBuffer[] = "OV::System::Net::MultiStreamDownload::CWriteOutputThread::WaitForBuffer";
+constexpr FixedPlace kCacheOpenFailure(250, kExecute);
+constexpr FixedPlace kCacheSeekFailure(253, kExecute);
+constexpr FixedPlace kBlockWriteFailure(314, kExecute);
+constexpr FixedPlace kBlockSeekFailure(318, kExecute);
 constexpr int kWriteTries = 3;
 constexpr std::uint32_t kBlocksPerStopCheck = 16;
 
@@ -47,12 +50,6 @@ bool WriteWhole(HANDLE file, const unsigned char* data, std::uint32_t size)
         size -= written;
     }
     return true;
-}
-
-[[noreturn]] void ThrowWithError(int line, const std::wstring& message, DWORD error)
-{
-    ::SetLastError(error);
-    throw CException(kSource, line, kExecute, message);
 }
 
 } // namespace
@@ -94,8 +91,8 @@ CWriteOutputThread::CWriteOutputThread(const std::wstring& target, std::uint32_t
         m_Buffers.push_back(std::make_unique<unsigned char[]>(bufferSize)); // zero-filled
     m_StartEvent.Reset();
     ThreadStart(nullptr, 0);
-    if (::WaitForSingleObject(GetHandle(), 0) == WAIT_OBJECT_0)
-        throw CException(kSource, __LINE__, kConstructor, "WriteOutputThread failed to start worker thread");
+    OV_THROW_IF(::WaitForSingleObject(GetHandle(), 0) == WAIT_OBJECT_0,
+                "WriteOutputThread failed to start worker thread");
     DWORD started = WAIT_FAILED;
     try
     {
@@ -108,8 +105,7 @@ CWriteOutputThread::CWriteOutputThread(const std::wstring& target, std::uint32_t
     {
         // The members go with this constructor: end the thread that uses them first.
         Stop(INFINITE);
-        throw CException(kSource, __LINE__, kConstructor,
-                         "WriteOutputThread failed to signal a successful start");
+        OV_THROW("WriteOutputThread failed to signal a successful start");
     }
 }
 
@@ -160,9 +156,7 @@ unsigned char* CWriteOutputThread::GetBuffer(std::uint32_t index, bool* waited)
     if (waited != nullptr)
         *waited = hadToWait;
     if (const CRefPtr<CException> failure = GetException())
-        throw CException(kSource, __LINE__,
-                         "OV::System::Net::MultiStreamDownload::CWriteOutputThread::GetBuffer", *failure,
-                         "GetBuffer Failed.");
+        OV_THROW(*failure, "GetBuffer Failed.");
     return m_Buffers.at(index).get();
 }
 
@@ -180,11 +174,8 @@ bool CWriteOutputThread::WaitForBuffer(std::uint32_t index)
                 // The writer's own failure first: a writer that failed is also on its way out by now,
                 // and its cause is what the download must report.
                 if (m_Exception)
-                    throw CException(kSource, __LINE__, kWaitForBuffer, *m_Exception,
-                                     "WriteFileThread Failed.");
-                if (m_Leaving || ended)
-                    throw CException(kSource, __LINE__, kWaitForBuffer,
-                                     "WriteOutputThread has exited unexpectedly");
+                    OV_THROW(*m_Exception, "WriteFileThread Failed.");
+                OV_THROW_IF(m_Leaving || ended, "WriteOutputThread has exited unexpectedly");
             }
             if (!IsQueuedLocked(index))
                 return waited;
@@ -222,7 +213,7 @@ std::uint32_t CWriteOutputThread::Execute()
     }
     catch (...)
     {
-        SetException(WrapCaughtException(kSource, __LINE__, kExecute, "WriteOutputThread Execute Function"));
+        SetException(WrapCaughtException(OV_HERE, "WriteOutputThread Execute Function"));
     }
     try
     {
@@ -247,13 +238,10 @@ void CWriteOutputThread::WriteLoop()
     const Win32::CHandleHolder file = OpenWithRetries(cachePath, GENERIC_READ | GENERIC_WRITE,
                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, this);
     if (!file.IsValid())
-        ThrowWithError(__LINE__, L"CreateFileW returned INVALID_FILE_VALUE.  FileName=" + cachePath,
-                       ::GetLastError());
+        OV_THROW_AT(kCacheOpenFailure, L"CreateFileW returned INVALID_FILE_VALUE.  FileName=" + cachePath);
     if (!SeekTo(file.Get(), m_WriteOffset))
-        ThrowWithError(__LINE__,
-                       L"SetFilePointer returned INVALID_SET_FILE_POINTER.  Offset=" +
-                           std::to_wstring(m_WriteOffset) + L" FileName=" + cachePath,
-                       ::GetLastError());
+        OV_THROW_AT(kCacheSeekFailure, L"SetFilePointer returned INVALID_SET_FILE_POINTER.  Offset=" +
+                                           std::to_wstring(m_WriteOffset) + L" FileName=" + cachePath);
 
     StreamProgress record(m_Target, m_StreamIndex, m_WriteOffset, m_TotalSize, m_LastModified, m_StreamCount);
     CStreamProgressFile stateFile(record, *this);
@@ -309,17 +297,15 @@ void CWriteOutputThread::WriteBlock(HANDLE file, const WriteRequest& request)
     {
         if (WriteWhole(file, data, request.ByteCount))
             break;
-        const DWORD error = ::GetLastError();
         if (attempt + 1 >= kWriteTries)
-            ThrowWithError(__LINE__,
-                           L"WriteFile failed in WriteOutputThread. FileName=" + m_Target + L".cache", error);
+            OV_THROW_AT(kBlockWriteFailure,
+                        L"WriteFile failed in WriteOutputThread. FileName=" + m_Target + L".cache");
         ::Sleep(50);
         if (!SeekTo(file, m_WriteOffset))
-            ThrowWithError(__LINE__,
-                           L"On Try " + std::to_wstring(attempt) +
-                               L", SetFilePointer returned INVALID_SET_FILE_POINTER.  Offset=" +
-                               std::to_wstring(m_WriteOffset) + L" FileName=" + m_Target + L".cache",
-                           ::GetLastError());
+            OV_THROW_AT(kBlockSeekFailure,
+                        L"On Try " + std::to_wstring(attempt) +
+                            L", SetFilePointer returned INVALID_SET_FILE_POINTER.  Offset=" +
+                            std::to_wstring(m_WriteOffset) + L" FileName=" + m_Target + L".cache");
     }
     m_WriteOffset += request.ByteCount;
 }
