@@ -10,6 +10,7 @@
 #include "Updater/DownloadTarget.h"
 #include "Updater/RunContext.h"
 #include "Updater/RunOutcome.h"
+#include "Updater/Service/Version.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,7 +23,6 @@ namespace
 {
 
 const wchar_t kInstallStatusKey[] = L"HKLM\\Software\\Orvane\\InstallerStatus";
-const wchar_t kUserAgent[] = L"Mozilla/4.0 (compatible; MSIE 5.0; Updater 1.1.1.93; CDA 6.0)";
 constexpr DWORD kPollMs = 50;
 // The cap without an announced size.
 constexpr std::uint64_t kMaxUnannouncedSize = std::uint64_t{1} << 32;
@@ -106,8 +106,8 @@ MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::st
         System::Net::MultiStreamDownload::DownloadLimits limits;
         limits.maxSize =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(SizeCap(announcedSize), limits.maxSize));
-        System::CRefPtr<CHTTPDownload> download(
-            new CHTTPDownload(kUserAgent, OV::AnsiToWide(address), target.path, nullptr, nullptr, 5, limits));
+        System::CRefPtr<CHTTPDownload> download(new CHTTPDownload(
+            Service::kDownloadUserAgentW, OV::AnsiToWide(address), target.path, nullptr, nullptr, 5, limits));
         CDownloadProgressReporter progress(emitDownloadProgress);
         System::Net::MultiStreamDownload::DownloadStatus status = download->GetStatus();
         while (!status.finished && !status.failed)

@@ -57,8 +57,8 @@ HWND CProgressWindow::GetDialogHandle() const
     m_DialogWanted.Set();
     const HANDLE handles[] = {m_DialogMade.GetHandle(), m_UiThread->GetHandle()};
     const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    OV_THROW_LAST_ERROR_IF(result == WAIT_FAILED,
-                           "Waiting for the progress window failed: " + System::GetErrorText(::GetLastError()));
+    OV_THROW_LAST_ERROR_IF(result == WAIT_FAILED, "Waiting for the progress window failed: " +
+                                                      System::GetErrorText(::GetLastError()));
     return m_DialogHandle.load();
 }
 

@@ -49,9 +49,9 @@ namespace
 
 int Usage()
 {
-    std::fprintf(
-        stderr, "usage: AnalyticsDriver [--data-file <name>] "
-                "report|late|result|succeeded|queue|upload|compose|consent|visitor-id|dump|query ...\n");
+    std::fprintf(stderr,
+                 "usage: AnalyticsDriver [--data-file <name>] "
+                 "report|late|result|succeeded|queue|upload|compose|consent|visitor-id|dump|query ...\n");
     return 2;
 }
 
