@@ -73,7 +73,7 @@ constexpr std::string_view FunctionAt(const FixedPlace& place, std::string_view 
     do                                                                                                       \
     {                                                                                                        \
         const ::OV::System::RaisePlace ovPlace = place;                                                      \
-        throw ::OV::System::CException(ovPlace, __VA_ARGS__);                                                \
+        ::OV::System::RaiseException(ovPlace, __VA_ARGS__);                                                  \
     } while (false)
 
 // Raises when failed(status) holds, the status recorded as the last error.

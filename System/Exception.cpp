@@ -65,6 +65,21 @@ CException::CException(const RaisePlace& place, const CException& inner, std::st
 {
 }
 
+void RaiseException(const RaisePlace& place, std::string_view message)
+{
+    throw CException(place, message);
+}
+
+void RaiseException(const RaisePlace& place, std::wstring_view message)
+{
+    throw CException(place, message);
+}
+
+void RaiseException(const RaisePlace& place, const CException& inner, std::string_view message)
+{
+    throw CException(place, inner, message);
+}
+
 CException::CException(const CException& other)
     : CReferenceCounted(), m_LastError(other.m_LastError), m_Message(other.m_Message),
       m_SourceFile(other.m_SourceFile), m_Line(other.m_Line), m_Function(other.m_Function),

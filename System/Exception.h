@@ -60,4 +60,10 @@ private:
     CRefPtr<CException> m_Inner;
 };
 
+// Throws CException(place, ...). Out of line so that each raise site in the program is one call, not the
+// whole allocate-construct-throw sequence (the shipped updater is downloaded by every player).
+[[noreturn]] void RaiseException(const RaisePlace& place, std::string_view message);
+[[noreturn]] void RaiseException(const RaisePlace& place, std::wstring_view message);
+[[noreturn]] void RaiseException(const RaisePlace& place, const CException& inner, std::string_view message);
+
 } // namespace OV::System
