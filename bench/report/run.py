@@ -17,6 +17,10 @@ Usage: bench/report/run.py [--runs N] [--sizes-mib 16,1024]
   that hosts Updater.exe under Wine, sampled every 50 ms: it includes Wine's own mappings, so it is an
   upper bound of the Windows process's peak working set. The download rate is the file server's bytes
   sent over the time from the first request to the last answer.
+- For the largest size, the same installer once more from a server that answers 200 with the whole file
+  to every request. Printed: the bytes the fresh download was sent beyond the file's size, and the
+  range-ignoring server's requests and extra bytes. (A fresh download against one whose plan is known
+  is bench/download's comparison: a run of the updater always starts with an empty download folder.)
 
 It installs what is missing and builds first, as scripts/test.sh does; the report starts and stops the
 Wine session of the prefix itself.
@@ -42,6 +46,7 @@ if __name__ == "__main__" and not {"-h", "--help"} & set(sys.argv[1:]):
 from environment import BUILD, RUN_ARGUMENTS, TEST_INSTALLER, UPDATER, Environment, classify, print_table  # noqa: E402
 from harness import SHIPPED, _processes_with_tag, quote_argument, run_windows_program  # noqa: E402
 from testservers import Answer  # noqa: E402
+from testservers import faults as F  # noqa: E402
 
 import pki  # noqa: E402
 
@@ -129,9 +134,9 @@ class PeakSampler:
         return self.peak
 
 
-def whole_run(env: Environment, size_mib: int):
-    installer = padded_signed_installer(env, size_mib << 20)
-    env.harness.offer(env.harness.host(f"/report/setup-{size_mib}.exe", installer))
+def whole_run(env: Environment, installer: bytes, path: str):
+    """One run of the whole updater to its hand-off with `installer` offered under `path`."""
+    env.harness.offer(env.harness.host(path, installer))
     running = env.harness.start(*RUN_ARGUMENTS, watch_events=False, timeout_s=1800)
     sampler = PeakSampler(running.tag)
     run = running.finish(allow_timeout=True)
@@ -142,7 +147,25 @@ def whole_run(env: Environment, size_mib: int):
     span = (max(r.finished for r in records) - min(r.started for r in records)) if records else 0
     rate = sent / span / (1 << 20) if span else 0.0
     return {"size": len(installer), "exit": run.exit_code, "outcome": outcome, "peak": peak, "elapsed": run.elapsed_s,
-            "requests": len(records), "sent": sent, "rate": rate}
+            "requests": len(records), "sent": sent, "span": span, "rate": rate}
+
+
+def range_ignoring_run(env: Environment, installer: bytes, path: str):
+    """The same download from a server that answers 200 with the whole file to every request."""
+    env.harness.files.ranges = False
+    try:
+        return whole_run(env, installer, path)
+    finally:
+        env.harness.files.ranges = True
+
+
+def download_rows(env: Environment, size_mib: int, compare: bool):
+    installer = padded_signed_installer(env, size_mib << 20)
+    rows = [(f"{size_mib} MiB", whole_run(env, installer, f"/report/setup-{size_mib}.exe"))]
+    if compare:
+        rows.append((f"{size_mib} MiB, server ignores ranges",
+                     range_ignoring_run(env, installer, f"/report/no-ranges-{size_mib}.exe")))
+    return rows
 
 
 def main() -> int:
@@ -154,7 +177,7 @@ def main() -> int:
     sizes = [int(s) for s in args.sizes_mib.split(",") if s]
     with Environment() as env:
         updater, floor, trivial = quiet_end(env, args.runs)
-        downloads = [(size, whole_run(env, size)) for size in sizes]
+        downloads = [row for size in sizes for row in download_rows(env, size, size == max(sizes))]
 
     print(f"report: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, {platform.node()}, "
           f"{os.cpu_count()} cores, {platform.machine()}, Python {platform.python_version()}")
@@ -175,8 +198,13 @@ def main() -> int:
     print("Whole updater with a signed installer of each size (peak: VmHWM of the Wine process of Updater.exe)")
     print_table(["installer", "exit", "outcome", "peak memory MiB", "run s", "requests", "MiB sent",
                  "download MiB/s"],
-                [[f"{size} MiB", d["exit"], d["outcome"], f"{d['peak'] / (1 << 20):.1f}", f"{d['elapsed']:.1f}",
-                  d["requests"], f"{d['sent'] / (1 << 20):.0f}", f"{d['rate']:.1f}"] for size, d in downloads])
+                [[label, d["exit"], d["outcome"], f"{d['peak'] / (1 << 20):.1f}", f"{d['elapsed']:.1f}",
+                  d["requests"], f"{d['sent'] / (1 << 20):.0f}", f"{d['rate']:.1f}"] for label, d in downloads])
+    if len(downloads) >= 2:
+        (_, fresh), (_, ignoring) = downloads[-2:]
+        print(f"fresh download: {(fresh['sent'] - fresh['size']) / (1 << 20):.2f} MiB sent over the file's size")
+        print(f"server that ignores ranges: {ignoring['requests']} request(s), "
+              f"{(ignoring['sent'] - ignoring['size']) / (1 << 20):.2f} MiB sent over the file's size")
     return 0
 
 
