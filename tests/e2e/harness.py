@@ -322,6 +322,9 @@ def refusing(port):
     """Holds the port without listening, so that connections to it are refused."""
     def bind():
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        # The test servers' closed connections on this port sit in TIME_WAIT for a minute; without this the
+        # bind waits them out. A socket still listening on the port keeps refusing the bind.
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         try:
             sock.bind(("127.0.0.1", port))
         except OSError:
