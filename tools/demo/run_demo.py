@@ -36,22 +36,15 @@ def shorten(text, limit=150):
     return text if len(text) <= limit else text[:limit - 3] + "..."
 
 
-@contextlib.contextmanager
 def signers_pki_trusted():
-    """Trusts the PKI that signed the shipped programs (OV_SIGNERS_PKI, a folder made by `python3 -m pki
-    codesign` with its CRL port in crl-port) and serves its CRLs for the length of the road: the elevation
-    service starts only a parking program whose signer chains to a trusted root."""
+    """The PKI that signed the shipped programs (OV_SIGNERS_PKI, a folder made by `python3 -m pki codesign`
+    with its CRL port in crl-port) trusted for the length of the road: the elevation service starts only a
+    parking program whose signer chains to a trusted root."""
     folder = os.environ.get("OV_SIGNERS_PKI")
     if not folder:
-        yield
-        return
-    folder = Path(folder)
-    with CrlServer(folder / "crl", port=int((folder / "crl-port").read_text()), lifetime=600):
-        trust_roots(folder / "root.pem")
-        try:
-            yield
-        finally:
-            distrust_roots(folder / "root.pem")
+        return contextlib.nullcontext()
+    from release.check_trust import release_pki_trusted
+    return release_pki_trusted(Path(folder))
 
 
 def main():

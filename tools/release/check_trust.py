@@ -9,6 +9,7 @@ the updater's signature, signer and CRL checks. Prints one line per program; exi
 passed.
 """
 
+import contextlib
 import subprocess
 import sys
 import tempfile
@@ -37,29 +38,35 @@ def trust_check(*args):
     return dict(line.strip().partition(": ")[::2] for line in output.splitlines() if ": " in line)
 
 
+@contextlib.contextmanager
+def release_pki_trusted(folder: Path):
+    """For its length: the root of the test PKI in `folder` trusted in the prefix, its CRLs served on the
+    port written in folder/crl-port."""
+    root = folder / "root.pem"
+    with CrlServer(folder / "crl", port=int((folder / "crl-port").read_text()), lifetime=600):
+        trust_roots(root)
+        try:
+            yield
+        finally:
+            distrust_roots(root)
+
+
 def main(argv):
     if len(argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2
-    folder = Path(argv[0])
-    root = folder / "root.pem"
-    port = int((folder / "crl-port").read_text())
     passed = True
-    with CrlServer(folder / "crl", port=port, lifetime=600):
-        trust_roots(root)
-        try:
-            for program in map(Path, argv[1:]):
-                signature = trust_check("signature", windows_path(program))
-                chain = trust_check("chain", windows_path(program))
-                ok = (signature.get("signed") == "true" and chain.get("crl-check") == "true"
-                      and chain.get("chain-status") == "0x00000000")
-                passed = passed and ok
-                print(f"  {program.parent.name + '/' + program.name:<46} {'accepted' if ok else 'REFUSED'}: "
-                      f"signed {signature.get('signed')}, "
-                      f"maker signer {signature.get('maker-signer')}, chain status {chain.get('chain-status')}, "
-                      f"CRLs clean {chain.get('crl-check')}")
-        finally:
-            distrust_roots(root)
+    with release_pki_trusted(Path(argv[0])):
+        for program in map(Path, argv[1:]):
+            signature = trust_check("signature", windows_path(program))
+            chain = trust_check("chain", windows_path(program))
+            ok = (signature.get("signed") == "true" and chain.get("crl-check") == "true"
+                  and chain.get("chain-status") == "0x00000000")
+            passed = passed and ok
+            print(f"  {program.parent.name + '/' + program.name:<46} {'accepted' if ok else 'REFUSED'}: "
+                  f"signed {signature.get('signed')}, "
+                  f"maker signer {signature.get('maker-signer')}, chain status {chain.get('chain-status')}, "
+                  f"CRLs clean {chain.get('crl-check')}")
     return 0 if passed else 1
 
 
