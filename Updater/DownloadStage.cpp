@@ -87,6 +87,16 @@ private:
     std::unique_ptr<System::Win32::CRegistryKey> m_Key;
 };
 
+// What, beside the address, names the file a download is for: the announced size and hash (the hash in
+// lower case, as it is compared).
+std::string OfferIdentity(std::int64_t announcedSize, const std::string& announcedHash)
+{
+    std::string hash = announcedHash;
+    for (char& c : hash)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return std::to_string(announcedSize) + "\n" + hash;
+}
+
 } // namespace
 
 unsigned DownloadProgressPosition(float percent)
@@ -96,7 +106,8 @@ unsigned DownloadProgressPosition(float percent)
 }
 
 MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::string& address,
-                                      bool emitDownloadProgress, std::int64_t announcedSize)
+                                      bool emitDownloadProgress, std::int64_t announcedSize,
+                                      const std::string& announcedHash)
 {
     const DownloadTarget target = PrepareDownloadTarget(product, address);
     MultiStreamResult result;
@@ -106,10 +117,14 @@ MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::st
         System::Net::MultiStreamDownload::DownloadLimits limits;
         limits.maxSize =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(SizeCap(announcedSize), limits.maxSize));
-        System::CRefPtr<CHTTPDownload> download(new CHTTPDownload(
-            Service::kDownloadUserAgentW, OV::AnsiToWide(address), target.path, nullptr, nullptr, 5, limits));
+        System::CRefPtr<CHTTPDownload> download(
+            new CHTTPDownload(Service::kDownloadUserAgentW, OV::AnsiToWide(address), target.path, nullptr,
+                              nullptr, 5, limits, OfferIdentity(announcedSize, announcedHash)));
         CDownloadProgressReporter progress(emitDownloadProgress);
         System::Net::MultiStreamDownload::DownloadStatus status = download->GetStatus();
+        if (status.resumed)
+            LogRunLine(L"Resuming the partial download of an earlier run: " +
+                       OV::AnsiToWide(target.fileName));
         while (!status.finished && !status.failed)
         {
             progress.Report(status.percent);

@@ -17,8 +17,11 @@ struct MultiStreamResult
 
 // Attempt 0: the multi-stream engine. Any failure of the engine gives finished = false (an exception of
 // the engine is reported first); failures to prepare the target pass to the caller.
+// A partial download that an earlier run left for the same target is resumed only when it was made for
+// the same address, announced size and hash; otherwise the engine starts afresh.
 MultiStreamResult DownloadMultiStream(const std::wstring& product, const std::string& address,
-                                      bool emitDownloadProgress, std::int64_t announcedSize);
+                                      bool emitDownloadProgress, std::int64_t announcedSize,
+                                      const std::string& announcedHash);
 
 // Attempt 1: one plain web request. Returns the file's path; fails with CExitCodeException 0x403 when
 // the request does not succeed.

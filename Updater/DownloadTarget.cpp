@@ -1,9 +1,10 @@
 #include "Updater/DownloadTarget.h"
 
 #include "System/ExitCodeException.h"
-#include "System/Io/Directory.h"
 #include "System/Platform.h"
 #include "System/String/AnsiWide.h"
+#include "Updater/PartialDownload.h"
+#include "Updater/RunContext.h"
 #include "Updater/RunOutcome.h"
 #include "Updater/Trust/ExecutablePath.h"
 
@@ -69,8 +70,13 @@ std::wstring DownloadFolder(const std::wstring& product)
 void CleanDownloadFolder(const std::wstring& product)
 {
     const std::wstring folder = DownloadFolder(product);
-    for (const std::wstring& name : System::IO::CDirectory::GetFiles(folder, L"*"))
-        ::DeleteFileW((folder + L"\\" + name).c_str());
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    // One unfinished download is kept until the answer of the update service says whether it is resumed.
+    const std::wstring kept = FindResumableDownload(folder, now);
+    DeleteAllButPartialDownload(folder, kept);
+    if (!kept.empty())
+        LogRunLine(L"Kept the partial download of an earlier run: " + kept);
 }
 
 std::string FileNameFromAddress(const std::string& address)
@@ -90,6 +96,8 @@ DownloadTarget PrepareDownloadTarget(const std::wstring& product, const std::str
     // Only a plain ".exe" name is ever started: not "." or "..", not a device such as NUL, not a stream.
     if (!Trust::IsPlainExecutableName(OV::AnsiToWide(target.fileName)))
         throw System::CExitCodeException(FailureGetEXEDeleteFile);
+    // A partial download of another file is of no use any more.
+    DeleteAllButPartialDownload(folder, OV::AnsiToWide(target.fileName));
     if (!::DeleteFileW(target.path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
         throw System::CExitCodeException(FailureGetEXEDeleteFile);
     return target;

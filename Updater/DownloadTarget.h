@@ -10,7 +10,8 @@ namespace OV::Updater
 // available.
 std::wstring DownloadFolder(const std::wstring& product);
 
-// Deletes every plain file an earlier run left in the product's download folder.
+// Deletes every plain file an earlier run left in the product's download folder, except the engine files
+// of one unfinished download that may still be resumed (FindResumableDownload).
 void CleanDownloadFolder(const std::wstring& product);
 
 // The 8-bit file name cut from an installer address: the last segment of the percent-decoded address
@@ -23,7 +24,8 @@ struct DownloadTarget
     std::string fileName;
 };
 
-// The target path for an address, with any old file at that path deleted. Fails with 0x400 or 0x401.
+// The target path for an address, with any old file at that path and every file but the target's own
+// partial download deleted. Fails with 0x400 or 0x401.
 DownloadTarget PrepareDownloadTarget(const std::wstring& product, const std::string& address);
 
 } // namespace OV::Updater

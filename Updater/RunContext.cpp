@@ -1,6 +1,8 @@
 #include "Updater/RunContext.h"
 
 #include "Analytics/AnalyticsReporter.h"
+#include "System/Log.h"
+#include "System/LogLine.h"
 #include "System/String/AnsiWide.h"
 #include "Updater/RunOutcome.h"
 #include "Updater/Ui/ProgressWindow.h"
@@ -26,6 +28,13 @@ void ReportSucceeded()
 {
     if (auto reporter = CAnalyticsReporter::GetCurrent())
         reporter->ReportSucceeded();
+}
+
+void LogRunLine(const std::wstring& line)
+{
+    const std::wstring path = System::CLog::GetOutputFile();
+    if (!path.empty())
+        System::AppendLogLine(path, line);
 }
 
 void PostProgressPosition(unsigned position)

@@ -12,6 +12,9 @@ void ReportResult(std::uint32_t code);
 void ReportResultText(const std::wstring& text);
 void ReportSucceeded();
 
+// Adds a line to the run's log; nothing happens before the log is open.
+void LogRunLine(const std::wstring& line);
+
 // Posts position 0 to 100 to the current progress window, if there is one.
 void PostProgressPosition(unsigned position);
 

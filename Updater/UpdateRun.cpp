@@ -148,8 +148,8 @@ Trust::CHeldFile DownloadAndVerify(const RunOptions& options, const InstallerOff
         std::wstring path;
         if (attempt == 0)
         {
-            const MultiStreamResult result =
-                DownloadMultiStream(options.product, offer.address, options.emitDownloadProgress, offer.size);
+            const MultiStreamResult result = DownloadMultiStream(
+                options.product, offer.address, options.emitDownloadProgress, offer.size, offer.hash);
             if (!result.finished)
                 continue;
             path = result.path;

@@ -1233,6 +1233,36 @@ def stream_ranges(size, threads):
     return [(0, split - 1), (split, size - 1)]
 
 
+def recorded_offsets(target, size, threads):
+    """Where each stream will resume: its recorded offset, or its first byte without a record."""
+    offsets = []
+    for index, (first, _) in enumerate(stream_ranges(size, threads)):
+        try:
+            state = read_stream_state(target, index)
+        except FileNotFoundError:
+            offsets.append(first)
+            continue
+        assert state["ThreadsUsed"] == threads and state["DownloadSize"] == size
+        offsets.append(state["Offset"])
+    return offsets
+
+
+def padded_pe(work: Path, size: int) -> Path:
+    """The test installer with an overlay of random bytes that brings it to about `size` bytes once signed
+    (the overlay lies inside what the signature covers)."""
+    path = work / f"padded-{size}.exe"
+    if not path.exists():
+        base = TEST_INSTALLER.read_bytes()
+        with open(path, "wb") as out:
+            out.write(base)
+            remaining = max(0, size - len(base) - 16384)
+            while remaining:
+                block = min(remaining, 1 << 24)
+                out.write(os.urandom(block))
+                remaining -= block
+    return path
+
+
 def correct_extent(cache, source, first, last):
     """How far from `first` the cache file holds the source's bytes (the end of the correct run)."""
     with open(cache, "rb") as f:

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 using OV::System::Net::MultiStreamDownload::Crc32;
+using OV::System::Net::MultiStreamDownload::DownloadOrigin;
 using OV::System::Net::MultiStreamDownload::DownloadProgress;
 using OV::System::Net::MultiStreamDownload::StreamProgress;
 using OV::System::Win32::CHandleHolder;
@@ -118,6 +119,41 @@ TEST(DownloadStateFile, DamagedOrMissingRecordsReadAsAbsent)
     EXPECT_FALSE(DownloadProgress(target).Read());
     EXPECT_FALSE(StreamProgress(target, 0).Read(owner));
     DownloadProgress::Delete(target); // a missing file is no error
+}
+
+TEST(DownloadStateFile, OriginRecordKeepsItsTextsExactlyAndAnythingNotWholeReadsAsAbsent)
+{
+    CTemporaryFolder folder;
+    const std::wstring target = folder.File(L"setup.exe");
+    const std::string identity = "http://h/setup.exe?a=1\n2354016\nab12" + std::string(3000, 'x');
+    DownloadOrigin(target, identity, "\"5f3a-23ea60\"").Write();
+    const std::string bytes = ReadFileBytes(target + L".origin");
+    ASSERT_EQ(12 + identity.size() + 13 + 4, bytes.size());
+    EXPECT_EQ(1u, Word(bytes, 0));
+    EXPECT_EQ(identity.size(), Word(bytes, 4));
+    EXPECT_EQ(13u, Word(bytes, 8));
+    EXPECT_EQ(Crc32(bytes.data(), bytes.size() - 4), Word(bytes, bytes.size() - 4));
+    DownloadOrigin read(target);
+    ASSERT_TRUE(read.Read());
+    EXPECT_EQ(identity, read.Identity);
+    EXPECT_EQ("\"5f3a-23ea60\"", read.EntityTag);
+
+    std::string longer = bytes;
+    longer.insert(12, "y"); // one byte more than the lengths say, checksum made to fit
+    OV::Tests::PutWord(longer, longer.size() - 4, Crc32(longer.data(), longer.size() - 4));
+    std::string wrapped = bytes;
+    OV::Tests::PutWord(wrapped, 4, 0xFFFFFFF0u);
+    OV::Tests::PutWord(wrapped, wrapped.size() - 4, Crc32(wrapped.data(), wrapped.size() - 4));
+    for (const std::string& damaged :
+         {bytes.substr(0, bytes.size() - 1), longer, wrapped, std::string(15, '\0')})
+    {
+        WriteFileBytes(target + L".origin", damaged);
+        EXPECT_FALSE(DownloadOrigin(target).Read()) << damaged.size();
+    }
+    DownloadOrigin::Delete(target);
+    EXPECT_FALSE(DownloadOrigin(target).Read());
+    EXPECT_THROW(DownloadOrigin(target, std::string(DownloadOrigin::kMaxIdentity + 1, 'a'), "").Write(),
+                 OV::System::CException);
 }
 
 TEST(DownloadStateFile, LockedRecordsAreRetriedThenReadAsAbsentOrThrowUnlessStopped)

@@ -2,12 +2,19 @@
 
 #include "System/ExitCodeException.h"
 #include "System/Io/Directory.h"
+#include "System/Net/MultiStreamDownload/ProgressFile.h"
 #include "System/Platform.h"
+#include "System/String/AnsiWide.h"
+#include "TestSupport.h"
+#include "Updater/PartialDownload.h"
 
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
 
+#include <algorithm>
+
+using OV::Tests::CTemporaryFolder;
 using OV::Updater::FileNameFromAddress;
 
 TEST(DownloadFileName, LastSegmentBeforeTheQueryThatCannotClimbOutOfTheFolder)
@@ -86,4 +93,99 @@ TEST(DownloadFolder, TargetThatCannotBeDeletedOrIsNoPlainProgramNameFailsWith0x4
         }
     }
     ::RemoveDirectoryW((folder + L"adir.exe").c_str());
+}
+
+namespace
+{
+
+namespace MSD = OV::System::Net::MultiStreamDownload;
+
+// The engine files of a partial download of two streams, as a killed run leaves them.
+void WritePartialDownload(const std::wstring& folder, const std::wstring& name)
+{
+    const std::wstring target = folder + name;
+    MSD::DownloadOrigin(target, "http://h/" + OV::WideToAnsi(name) + "\n0\n", "").Write();
+    MSD::DownloadProgress(target, 2, 1000).Write();
+    OV::Tests::WriteFileBytes(target + L".cache", std::string(1000, 'c'));
+}
+
+FILETIME LastWrite(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+FILETIME Shifted(FILETIME time, double days)
+{
+    ULARGE_INTEGER value = {};
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    value.QuadPart += static_cast<LONGLONG>(days * 24 * 3600) * 10000000;
+    return {value.LowPart, value.HighPart};
+}
+
+} // namespace
+
+TEST(DownloadFolder, OnlyAWholeRecentPartialDownloadWithItsOriginIsKept)
+{
+    struct Case
+    {
+        const char* name;
+        const wchar_t* spoilt; // the file of setup.exe's download changed, or nullptr
+        const char* bytes;     // its new bytes, or nullptr to delete it
+        double daysLater;      // when the next run looks, after the cache was written
+        bool kept;
+    };
+    const Case cases[] = {
+        {"whole, a moment later", nullptr, nullptr, 0, true},
+        {"whole, six days later", nullptr, nullptr, 6, true},
+        {"whole, eight days later", nullptr, nullptr, 8, false},
+        {"cache written eight days ahead of the clock", nullptr, nullptr, -8, false},
+        {"no origin", L".origin", nullptr, 0, false},
+        {"no cache", L".cache", nullptr, 0, false},
+        {"no plan", L".downloadstate", nullptr, 0, false},
+        {"plan damaged", L".downloadstate", "0123456789abcdef", 0, false},
+        {"stream record damaged", L".1", "not a stream record", 0, false},
+        {"cache with a second name elsewhere", L".cache", "link", 0, false},
+    };
+    for (const Case& c : cases)
+    {
+        CTemporaryFolder temporary;
+        const std::wstring folder = temporary.Path() + L"\\";
+        WritePartialDownload(folder, L"setup.exe");
+        if (c.bytes != nullptr && std::string(c.bytes) == "link")
+            ASSERT_TRUE(::CreateHardLinkW((folder + L"elsewhere").c_str(),
+                                          (folder + L"setup.exe.cache").c_str(), nullptr));
+        else if (c.spoilt != nullptr && c.bytes != nullptr)
+            OV::Tests::WriteFileBytes(folder + L"setup.exe" + c.spoilt, c.bytes);
+        else if (c.spoilt != nullptr)
+            ::DeleteFileW((folder + L"setup.exe" + c.spoilt).c_str());
+        const FILETIME written = LastWrite(folder + L"setup.exe.cache");
+        EXPECT_EQ(c.kept ? L"setup.exe" : L"",
+                  OV::Updater::FindResumableDownload(folder, Shifted(written, c.daysLater)))
+            << c.name;
+    }
+}
+
+TEST(DownloadFolder, CleaningKeepsTheNewestPartialDownloadAndDeletesEverythingElse)
+{
+    const std::wstring folder = OV::Updater::DownloadFolder(kProduct);
+    OV::Updater::CleanDownloadFolder(kProduct);
+    WritePartialDownload(folder, L"old.exe");
+    ::Sleep(50);
+    WritePartialDownload(folder, L"new.exe");
+    for (const wchar_t* other :
+         {L"setup.exe", L"Park-{0}.exe", L"new.exe.2", L"new.exe", L"new.exe.cache.bak"})
+        Touch(folder + other);
+
+    OV::Updater::CleanDownloadFolder(kProduct);
+    std::vector<std::wstring> left = OV::System::IO::CDirectory::GetFiles(folder);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"new.exe.cache", L"new.exe.downloadstate", L"new.exe.origin"}),
+              left);
+
+    // Once the address is known, a partial download of any other file goes too.
+    OV::Updater::PrepareDownloadTarget(kProduct, "http://h/setup.exe");
+    EXPECT_TRUE(OV::System::IO::CDirectory::GetFiles(folder).empty());
 }

@@ -84,6 +84,9 @@ public:
     // thread and throws to unwind it. Refused: returns, and the stream goes on as it can.
     virtual void RequestRestart(RestartRequest request, Win32::CThread& thread, const std::string& message,
                                 std::uint32_t generation) = 0;
+    // The server's strong entity tag in the stream's answer. The first one seen is kept with the download
+    // (also on disk, for a resume); false when this answer names another, so the server's file changed.
+    virtual bool MatchEntityTag(const std::string& tag, std::uint32_t generation) = 0;
 
 protected:
     ~IDownloadStreamOwner() = default;

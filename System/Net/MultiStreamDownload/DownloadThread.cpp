@@ -204,22 +204,21 @@ void CDownloadThread::RunAttempt()
     if (IsStopSignalled())
         return;
 
-    if (resumed)
+    const std::string stored = record.GetLastModified();
+    const bool sizeChanged = resumed && record.DownloadSize != 0 && answer.sizeGiven && answer.size != 0 &&
+                             record.DownloadSize != answer.size;
+    const bool dateChanged =
+        resumed && stored != m_LastModified && stored != "UNKNOWN" && m_LastModified != "UNKNOWN";
+    // Every answer, resumed or not: two streams of one download must read the same file.
+    const bool tagChanged = !m_EntityTag.empty() && !m_Owner.MatchEntityTag(m_EntityTag, m_Generation);
+    if (sizeChanged || dateChanged || tagChanged)
     {
-        const std::string stored = record.GetLastModified();
-        const bool sizeChanged = record.DownloadSize != 0 && answer.sizeGiven && answer.size != 0 &&
-                                 record.DownloadSize != answer.size;
-        const bool dateChanged =
-            stored != m_LastModified && stored != "UNKNOWN" && m_LastModified != "UNKNOWN";
-        if (sizeChanged || dateChanged)
-        {
-            const std::string message = std::string("Detected file change(s) in: ") +
-                                        (sizeChanged ? "size " : "") + " " +
-                                        (dateChanged ? "modified date" : "");
-            RequestSingleStreamRestart(message);
-            // Refused: the bytes on disk belong to another file, and going on would mix the two.
-            OV_THROW_AT(kFileChanged, message);
-        }
+        const std::string message = std::string("Detected file change(s) in: ") +
+                                    (sizeChanged ? "size " : "") + " " +
+                                    (dateChanged ? "modified date" : "") + (tagChanged ? " entity tag" : "");
+        RequestSingleStreamRestart(message);
+        // Refused: the bytes on disk belong to another file, and going on would mix the two.
+        OV_THROW_AT(kFileChanged, message);
     }
     if (IsStopSignalled())
         return;

@@ -168,6 +168,7 @@ private:
     // The meeting point at the end of the stream counts each stream once per start.
     bool m_ArrivedAtEnd = false;
     std::string m_LastModified;
+    std::string m_EntityTag; // the answer's strong entity tag, or empty
     // This attempt's request asked for the first kFirstRequestLength bytes only.
     bool m_AskedFirstBytes = false;
     // Where the current answer's body ends (exclusive) when it serves less than the stream's range; 0

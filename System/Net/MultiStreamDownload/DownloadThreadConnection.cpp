@@ -256,6 +256,9 @@ void CDownloadThread::EstablishConnection(std::uint32_t& offset, ServerAnswer& a
 
     std::string lastModified;
     m_LastModified = QueryHeader(HTTP_QUERY_LAST_MODIFIED, lastModified) ? lastModified : "UNKNOWN";
+    // Only a strong tag promises the same bytes; a weak one ("W/...") is not compared.
+    if (!QueryHeader(HTTP_QUERY_ETAG, m_EntityTag) || m_EntityTag.rfind("W/", 0) == 0)
+        m_EntityTag.clear();
 }
 
 void CDownloadThread::CheckStatus(std::uint32_t& offset, ServerAnswer& answer, const std::string& headers)

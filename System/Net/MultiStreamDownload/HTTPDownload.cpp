@@ -26,9 +26,10 @@ constexpr DWORD kForceCloseMs = 1000;
 
 CHTTPDownload::CHTTPDownload(const std::wstring& userAgent, const std::wstring& url,
                              const std::wstring& targetPath, DownloadCallback callback, void* context,
-                             std::int32_t retryCount, const DownloadLimits& limits)
+                             std::int32_t retryCount, const DownloadLimits& limits,
+                             const std::string& ownerIdentity)
     : m_RetryCount(retryCount), m_Callback(callback), m_Context(context), m_UserAgent(WideToAnsi(userAgent)),
-      m_Url(WideToAnsi(url)), m_Target(targetPath), m_Limits(limits)
+      m_Url(WideToAnsi(url)), m_Target(targetPath), m_Identity(m_Url + "\n" + ownerIdentity), m_Limits(limits)
 {
     if (System::FileExists(m_Target))
     {
@@ -106,6 +107,7 @@ DownloadStatus CHTTPDownload::StatusLocked() const
     status.startPending = m_StartPending;
     status.authRefreshNeeded = m_AuthRefreshNeeded;
     status.streamCount = m_StreamCount;
+    status.resumed = m_Resumed;
     if (m_Failed)
     {
         status.exception = m_Exception;
@@ -142,17 +144,22 @@ void CHTTPDownload::StartDownload()
     // Only plans the clean-up can undo (stream files .0 and .1) and that split into non-empty ranges.
     const bool resume =
         saved.Read() && saved.Version == DownloadProgress::kVersion &&
-        (saved.ThreadsUsed == 1 || (saved.ThreadsUsed == kMaxStreams && saved.DownloadSize >= kMaxStreams));
+        (saved.ThreadsUsed == 1 || (saved.ThreadsUsed == kMaxStreams && saved.DownloadSize >= kMaxStreams)) &&
+        SameOriginLocked();
     if (resume)
     {
         m_DownloadSize = saved.DownloadSize;
         m_SizeKnown = m_DownloadSize != 0;
         m_StreamCount = saved.ThreadsUsed;
+        m_Resumed = m_Resumed || m_Generation == 0;
     }
     else
     {
         Cleanup(true);
+        m_EntityTag.clear();
     }
+    // The origin first: state that a kill leaves without its origin is never taken for this download's.
+    DownloadOrigin(m_Target, m_Identity, m_EntityTag).Write();
     DownloadProgress(m_Target, m_StreamCount, m_DownloadSize).Write();
 
     m_StartPending = false;
@@ -167,6 +174,29 @@ void CHTTPDownload::StartDownload()
             i + 1 == m_StreamCount ? m_DownloadSize : StreamStart(m_DownloadSize, m_StreamCount, i + 1);
         AddStreamLocked(i, first, end - 1); // 0xFFFFFFFF for an unknown size
     }
+}
+
+bool CHTTPDownload::SameOriginLocked()
+{
+    DownloadOrigin origin(m_Target);
+    if (!System::FileExists(DownloadOrigin::FileName(m_Target)))
+        return true;
+    if (!origin.Read() || origin.Identity != m_Identity)
+        return false;
+    m_EntityTag = origin.EntityTag;
+    return true;
+}
+
+bool CHTTPDownload::MatchEntityTag(const std::string& tag, std::uint32_t generation)
+{
+    Win32::CCriticalSectionLock lock(m_StateLock);
+    if (generation != m_Generation || m_Aborted || m_Finished || m_ShuttingDown)
+        return true; // a stream on its way out: nothing of its answer is kept
+    if (!m_EntityTag.empty())
+        return m_EntityTag == tag;
+    m_EntityTag = tag;
+    DownloadOrigin(m_Target, m_Identity, m_EntityTag).Write();
+    return true;
 }
 
 std::uint32_t CHTTPDownload::StreamStart(std::uint32_t size, std::uint32_t count, std::uint32_t index)

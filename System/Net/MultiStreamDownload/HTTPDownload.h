@@ -31,13 +31,16 @@ struct DownloadStatus
     float percent = 0;              // 0 to 100; 0 when the size is not known
     CRefPtr<CException> exception;  // only when failed
     std::uint32_t streamCount = 0;
+    // The first start took over the bytes of an earlier download of the same file.
+    bool resumed = false;
 };
 
 using DownloadCallback = void (*)(const DownloadStatus& status, void* context);
 
 // Downloads one file over HTTP(S) into a target path T, split into byte ranges (streams, at most two)
-// fetched by download threads into T + ".cache". State files beside T (T.downloadstate, T.0, T.1) let a
-// later object for the same T resume where an interrupted one stopped. A watchdog thread carries out the
+// fetched by download threads into T + ".cache". State files beside T (T.downloadstate, T.0, T.1, T.origin)
+// let a later object for the same T and the same identity (the address and the owner's own part) resume
+// where an interrupted one stopped. A watchdog thread carries out the
 // restarts that streams ask for. When every stream is complete the cache file is moved to T and its size
 // checked. The owner polls GetStatus or gets the callback; releasing the last reference stops the threads
 // (a failed download also deletes its files then). The threads see the download only through what they
@@ -54,7 +57,7 @@ public:
 
     CHTTPDownload(const std::wstring& userAgent, const std::wstring& url, const std::wstring& targetPath,
                   DownloadCallback callback, void* context, std::int32_t retryCount,
-                  const DownloadLimits& limits = DownloadLimits());
+                  const DownloadLimits& limits = DownloadLimits(), const std::string& ownerIdentity = {});
     ~CHTTPDownload() override;
 
     DownloadStatus GetStatus();
@@ -70,6 +73,7 @@ private:
     void ForceSingleStream() override { m_SingleStreamForced.store(true); }
     void RequestRestart(RestartRequest request, Win32::CThread& thread, const std::string& message,
                         std::uint32_t generation) override;
+    bool MatchEntityTag(const std::string& tag, std::uint32_t generation) override;
 
     // For the watchdog (IRestartTarget), and IsSingleStreamForced for both.
     std::uint32_t GetRestartCount() const override { return m_RestartCount.load(); }
@@ -92,6 +96,9 @@ private:
 
     void StartIfPending();
     void StartDownload();
+    // Whether T's state is that of this download: an origin record of the same identity, or (state written
+    // without one) none at all. Takes the recorded entity tag over. The state lock is held.
+    bool SameOriginLocked();
     // Creates and starts the thread of one stream; the state lock is held.
     void AddStreamLocked(std::uint32_t index, std::uint32_t first, std::uint32_t last);
     void Restart(std::uint32_t count, std::uint32_t generation);
@@ -127,6 +134,9 @@ private:
     std::string m_UserAgent;
     std::string m_Url;
     std::wstring m_Target;
+    std::string m_Identity;  // the address and the owner's part, as T.origin records them
+    std::string m_EntityTag; // the server's strong entity tag for the file, once one was seen
+    bool m_Resumed = false;
     std::uint32_t m_DownloadSize = 0;
     bool m_SizeKnown = false;
     std::uint32_t m_BytesThisConnection = 0;

@@ -24,6 +24,7 @@ void CHTTPDownload::Cleanup(bool deleteCache)
     for (std::uint32_t index = 0; index < kMaxStreams; ++index)
         StreamProgress::Delete(m_Target, index);
     DownloadProgress::Delete(m_Target);
+    DownloadOrigin::Delete(m_Target);
     if (deleteCache)
         ::DeleteFileW(CacheFileName(m_Target).c_str());
 }

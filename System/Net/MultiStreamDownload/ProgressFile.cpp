@@ -8,6 +8,7 @@
 #include "System/String/AnsiWide.h"
 
 #include <cstring>
+#include <vector>
 #include <utility>
 
 namespace OV::System::Net::MultiStreamDownload
@@ -72,6 +73,11 @@ Win32::CHandleHolder OpenRecordFileForWriting(const std::wstring& path, DWORD sh
                                               Win32::CThread* stopOwner)
 {
     return OpenWithRetries(path, GENERIC_WRITE, shareMode, OPEN_ALWAYS, stopOwner);
+}
+
+void PutText(std::vector<unsigned char>& bytes, const std::string& text)
+{
+    bytes.insert(bytes.end(), text.begin(), text.end());
 }
 
 void DeleteIfPresent(const std::wstring& path)
@@ -202,8 +208,18 @@ void StreamProgress::Decode(const unsigned char (&bytes)[kFileSize])
 
 bool StreamProgress::Read(Win32::CThread& stopOwner)
 {
+    return ReadFrom(&stopOwner);
+}
+
+bool StreamProgress::Read()
+{
+    return ReadFrom(nullptr);
+}
+
+bool StreamProgress::ReadFrom(Win32::CThread* stopOwner)
+{
     unsigned char bytes[kFileSize] = {};
-    if (!ReadRecordFile(FileName(m_Target, StreamIndex), bytes, kFileSize, &stopOwner))
+    if (!ReadRecordFile(FileName(m_Target, StreamIndex), bytes, kFileSize, stopOwner))
         return false;
     Decode(bytes);
     return Checksum == Crc32(bytes, kFileSize - 4);
@@ -256,6 +272,74 @@ std::wstring StreamProgress::Describe(const std::wstring& prefix) const
            std::to_wstring(StreamIndex) + L"; Offset=" + std::to_wstring(Offset) + L"; DownloadSize=" +
            std::to_wstring(DownloadSize) + L"; ThreadsUsed=" + std::to_wstring(ThreadsUsed) +
            L"; LastModified=" + AnsiToWide(GetLastModified());
+}
+
+// ---- DownloadOrigin ----
+
+DownloadOrigin::DownloadOrigin(std::wstring target) : m_Target(std::move(target)) {}
+
+DownloadOrigin::DownloadOrigin(std::wstring target, std::string identity, std::string entityTag)
+    : Identity(std::move(identity)), EntityTag(std::move(entityTag)), m_Target(std::move(target))
+{
+}
+
+std::wstring DownloadOrigin::FileName(const std::wstring& target)
+{
+    return target + L".origin";
+}
+
+bool DownloadOrigin::Read()
+{
+    constexpr std::size_t kHeader = 12;
+    constexpr std::size_t kLargest = kHeader + kMaxIdentity + kMaxEntityTag + 4;
+    const std::wstring path = FileName(m_Target);
+    if (!System::FileExists(path))
+        return false;
+    const Win32::CHandleHolder file = OpenWithRetries(path, GENERIC_READ, 0, OPEN_EXISTING, nullptr);
+    LARGE_INTEGER size = {};
+    if (!file.IsValid() || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 16 ||
+        static_cast<std::uint64_t>(size.QuadPart) > kLargest)
+        return false;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+        read != bytes.size())
+        return false;
+    const std::uint32_t identityLength = GetUint32(bytes.data() + 4);
+    const std::uint32_t tagLength = GetUint32(bytes.data() + 8);
+    // The lengths are checked one by one first, so that their sum cannot wrap.
+    if (GetUint32(bytes.data()) != kVersion || identityLength > kMaxIdentity || tagLength > kMaxEntityTag ||
+        kHeader + identityLength + tagLength + 4 != bytes.size() ||
+        GetUint32(bytes.data() + bytes.size() - 4) != Crc32(bytes.data(), bytes.size() - 4))
+        return false;
+    const char* text = reinterpret_cast<const char*>(bytes.data() + kHeader);
+    Identity.assign(text, identityLength);
+    EntityTag.assign(text + identityLength, tagLength);
+    return true;
+}
+
+void DownloadOrigin::Write()
+{
+    // Longer texts than a reader accepts are not written at all: the download then simply cannot resume.
+    OV_THROW_IF(Identity.size() > kMaxIdentity || EntityTag.size() > kMaxEntityTag,
+                L"Download origin too long;  " + m_Target);
+    std::vector<unsigned char> bytes(12);
+    PutUint32(bytes.data(), kVersion);
+    PutUint32(bytes.data() + 4, static_cast<std::uint32_t>(Identity.size()));
+    PutUint32(bytes.data() + 8, static_cast<std::uint32_t>(EntityTag.size()));
+    PutText(bytes, Identity);
+    PutText(bytes, EntityTag);
+    bytes.resize(bytes.size() + 4);
+    PutUint32(bytes.data() + bytes.size() - 4, Crc32(bytes.data(), bytes.size() - 4));
+    const Win32::CHandleHolder file = OpenRecordFileForWriting(FileName(m_Target), 0, nullptr);
+    OV_THROW_LAST_ERROR_IF(!file.IsValid(), L"File open failed;  " + FileName(m_Target));
+    OV_THROW_LAST_ERROR_IF(!WriteRecordAt(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), true),
+                           L"Write download origin failed;  " + FileName(m_Target));
+}
+
+void DownloadOrigin::Delete(const std::wstring& target)
+{
+    DeleteIfPresent(FileName(target));
 }
 
 } // namespace OV::System::Net::MultiStreamDownload

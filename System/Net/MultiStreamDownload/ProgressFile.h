@@ -65,6 +65,8 @@ public:
 
     // As DownloadProgress::Read; the open retries end early when stopOwner is asked to stop.
     bool Read(Win32::CThread& stopOwner);
+    // The same from a thread that is not a stream's: the open retries run their whole course.
+    bool Read();
     // Opens, writes and closes the file (CStreamProgressFile keeps it open for many writes).
     void Write(Win32::CThread& stopOwner);
     static void Delete(const std::wstring& target, std::uint32_t streamIndex);
@@ -90,8 +92,37 @@ private:
 
     void Encode(unsigned char (&bytes)[kFileSize]) const;
     void Decode(const unsigned char (&bytes)[kFileSize]);
+    bool ReadFrom(Win32::CThread* stopOwner);
     void WriteTo(HANDLE file, bool setEnd);
 
+    std::wstring m_Target;
+};
+
+// What a download's bytes belong to, kept in T + ".origin": the identity its owner gave it (the address,
+// and whatever else names the file) and the entity tag the server sent for it. A later download for T
+// resumes only bytes of the same identity, and an answer with another strong entity tag means the server's
+// file changed. Little-endian: version, identity length, tag length, the two texts, CRC-32 of all before.
+class DownloadOrigin
+{
+public:
+    static constexpr std::uint32_t kVersion = 1;
+    static constexpr std::size_t kMaxIdentity = 16384;
+    static constexpr std::size_t kMaxEntityTag = 256;
+
+    explicit DownloadOrigin(std::wstring target);
+    DownloadOrigin(std::wstring target, std::string identity, std::string entityTag);
+
+    // True when the file exists and holds a whole record of this version; never throws.
+    bool Read();
+    // Replaces the file; throws CException when it cannot be opened or written.
+    void Write();
+    static void Delete(const std::wstring& target);
+    static std::wstring FileName(const std::wstring& target);
+
+    std::string Identity;
+    std::string EntityTag;
+
+private:
     std::wstring m_Target;
 };
 

@@ -7,8 +7,8 @@ import time
 import pytest
 from testservers import faults as F
 
-from harness import (BLOCK, correct_extent, download_state_bytes, folder_listing, kill, read_stream_state,
-                            run_driver, start_driver, stream_ranges, stream_state_bytes)
+from harness import (BLOCK, correct_extent, download_state_bytes, folder_listing, kill,
+                     recorded_offsets, run_driver, start_driver, stream_ranges, stream_state_bytes)
 
 NAME = "setup.exe"
 
@@ -36,20 +36,6 @@ def kill_mid_download(url, target, rng, threshold):
         assert time.monotonic() < deadline and words[:1] != ["finished"], f"ended before the kill: {line}"
     time.sleep(rng.uniform(0.0, 0.4))
     kill(process)
-
-
-def recorded_offsets(target, size, threads):
-    """Where each stream will resume: its recorded offset, or its first byte without a record."""
-    offsets = []
-    for index, (first, _) in enumerate(stream_ranges(size, threads)):
-        try:
-            state = read_stream_state(target, index)
-        except FileNotFoundError:
-            offsets.append(first)
-            continue
-        assert state["ThreadsUsed"] == threads and state["DownloadSize"] == size
-        offsets.append(state["Offset"])
-    return offsets
 
 
 @pytest.mark.parametrize("plan", ["one-stream", "two-streams", "switched-to-two"])
