@@ -43,8 +43,8 @@ from prepare import prepare_build  # noqa: E402
 if __name__ == "__main__" and not {"-h", "--help"} & set(sys.argv[1:]):
     prepare_build()  # before the test support is imported: it needs what the set-up installs
 
-from environment import BUILD, RUN_ARGUMENTS, TEST_INSTALLER, UPDATER, Environment, classify, print_table  # noqa: E402
-from harness import SHIPPED, _processes_with_tag, quote_argument, run_windows_program  # noqa: E402
+from environment import BUILD, RUN_ARGUMENTS, UPDATER, Environment, classify, print_table  # noqa: E402
+from harness import SHIPPED, _processes_with_tag, padded_pe, quote_argument, run_windows_program  # noqa: E402
 from testservers import Answer  # noqa: E402
 from testservers import faults as F  # noqa: E402
 
@@ -90,15 +90,7 @@ def quiet_end(env: Environment, runs: int):
 
 def padded_signed_installer(env: Environment, size: int) -> bytes:
     """The test installer with an overlay of random bytes up to about `size`, signed by "Orvane, Inc."."""
-    base = TEST_INSTALLER.read_bytes()
-    padded = env.work / f"padded-{size}.exe"
-    with open(padded, "wb") as out:
-        out.write(base)
-        remaining = max(0, size - len(base) - 16384)
-        while remaining:
-            block = min(remaining, 1 << 24)
-            out.write(os.urandom(block))
-            remaining -= block
+    padded = padded_pe(env.work, size)
     signed = env.work / f"signed-{size}.exe"
     pki.sign_pe(padded, signed, env.codesign.leaf("orvane-inc"))
     padded.unlink()
