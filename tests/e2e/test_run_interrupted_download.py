@@ -29,15 +29,16 @@ def restore(folder, snapshot, age_days=0.0):
         os.utime(folder / name, (moment, moment))
 
 
-def damage(folder, name):
+def damage(folder, name, at=5):
     data = bytearray((folder / name).read_bytes())
-    data[5] ^= 0x10
+    data[at] ^= 0x10
     (folder / name).write_bytes(bytes(data))
 
 
 # (case, what changes before the next run, how the next run fetches the file). "resumed": each stream goes
 # on from its recorded offset; "fresh": the first request starts a new download; "restarted": the server's
-# answer shows another file, and one stream fetches it all again.
+# answer shows another file, and one stream fetches it all again; "refused": the resumed file fails its
+# hash check and the plain request fetches it all again.
 CASES = [
     ("the same file", None, "resumed"),
     ("aged 8 days", lambda h, folder, data: os.utime(folder / "setup.exe.cache", (time.time() - 8 * 86400,) * 2),
@@ -45,6 +46,8 @@ CASES = [
     ("damaged plan", lambda h, folder, data: damage(folder, "setup.exe.downloadstate"), "fresh"),
     ("another address, same name", lambda h, folder, data: h.offer(h.host("/v2/setup.exe", data)), "fresh"),
     ("another file name", lambda h, folder, data: h.offer(h.host("/dl/other.exe", data)), "fresh"),
+    ("cache spoilt where it was recorded", lambda h, folder, data: damage(folder, "setup.exe.cache", 1000),
+     "refused"),
     ("another entity tag", lambda h, folder, data: h.files.set_faults(F.headers(ETag='"v2"')), "restarted"),
     # Last: the server's date of the file stays moved for good.
     ("a new date", lambda h, folder, data: h.files.set_file("/dl/setup.exe", data), "restarted"),
@@ -94,7 +97,8 @@ def test_next_run_resumes_a_killed_download_only_while_it_is_the_same_file(updat
         mark = len(updater.files.log)
         run = updater.run(*updater.handoff_arguments(), during=watch)
         where = f"{case}: {run.describe()}"
-        assert run.exit_code == 0 and run.results == ["Succeeded"], where
+        assert run.exit_code == 0, where
+        assert run.results == (["PatchHashValue2", "Succeeded"] if fetch == "refused" else ["Succeeded"]), where
         assert run.download_files[name] == data, where
         assert not any(n.startswith("setup.exe.") or n.startswith(name + ".") for n in run.download_files), where
         asked = [r.range_asked for r in run.file_requests]
