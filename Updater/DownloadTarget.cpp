@@ -79,6 +79,18 @@ void CleanDownloadFolder(const std::wstring& product)
         LogRunLine(L"Kept the partial download of an earlier run: " + kept);
 }
 
+void DiscardPartialDownloads(const std::wstring& product) noexcept
+{
+    try
+    {
+        DeleteAllButPartialDownload(DownloadFolder(product), std::wstring());
+    }
+    catch (...)
+    {
+        // Left for the next run's clean-up.
+    }
+}
+
 std::string FileNameFromAddress(const std::string& address)
 {
     const std::string decoded = PercentDecode(address);

@@ -14,6 +14,10 @@ std::wstring DownloadFolder(const std::wstring& product);
 // of one unfinished download that may still be resumed (FindResumableDownload).
 void CleanDownloadFolder(const std::wstring& product);
 
+// Deletes the partial download that CleanDownloadFolder kept, once the update service offers nothing that
+// could resume it. Never fails: what cannot go now goes in a later run.
+void DiscardPartialDownloads(const std::wstring& product) noexcept;
+
 // The 8-bit file name cut from an installer address: the last segment of the percent-decoded address
 // before its query. A backslash separates segments like "/", so a name can never climb out of the folder.
 std::string FileNameFromAddress(const std::string& address);

@@ -221,6 +221,7 @@ std::int32_t RunProtectedSection(RunOptions& options, const Ui::CStringTable& st
     PostProgressPosition(20);
     if (offer.address.empty())
     {
+        DiscardPartialDownloads(options.product);
         events.no->Set();
         Analytics::CAnalyticsReporter::DropCurrent();
         return SuccessNoURL;

@@ -105,20 +105,6 @@ def test_registry_progress_only_into_an_existing_download_value(updater, present
     assert [float(v) for v in progress] == sorted(float(v) for v in progress), seen
 
 
-def test_first_attempt_failing_its_hash_and_second_succeeding(updater):
-    good = updater.signed_installer()
-    bad = bytes([good[0] ^ 0xFF]) + good[1:]
-    installer = updater.host("/dl/setup.exe", good)
-    updater.offer(installer)
-    # The engine's answers carry a damaged copy; the plain request gets the true file.
-    updater.files.set_faults(by_attempt(F.change_content(bad), F.change_content(good)))
-    run = updater.run(*updater.handoff_arguments())
-    assert run.exit_code == 0, run.describe()
-    assert run.events == ["UpdateYes"]
-    assert run.results == ["PatchHashValue2", "Succeeded"], run.describe()
-    assert run.download_files["setup.exe"] == good
-
-
 def test_multi_stream_failing_outright_is_followed_by_the_plain_request_without_a_check_event(updater):
     installer = updater.host("/dl/setup.exe", updater.signed_installer())
     updater.offer(installer)

@@ -116,3 +116,9 @@ def test_next_run_resumes_a_killed_download_only_while_it_is_the_same_file(updat
                     (at_first_request, where)
         else:
             assert asked[-1] is None and run.file_requests[-1].bytes_sent == len(data), (asked, where)
+
+    # An answer that offers nothing says that the partial download will not be resumed.
+    restore(folder, snapshot)
+    updater.service.set_answers({})
+    run = updater.run()
+    assert run.exit_code == 3 and run.download_files == {}, run.describe()

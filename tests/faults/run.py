@@ -58,6 +58,12 @@ FAULTS = {
         "Updater/InstallerHandOff.cpp", "    const std::wstring source = FindParkingProgram(request.parkPath);",
         "    request.heldInstaller.Release();\n    const std::wstring source = FindParkingProgram(request.parkPath);",
         None, ["tests/e2e/test_handoff_outcomes.py::test_installer_replaced_between_its_checks_and_its_start_never_runs"]),
+    "partial download deleted at the start": (
+        "Updater/DownloadTarget.cpp", "const std::wstring kept = FindResumableDownload(folder, now);",
+        "const std::wstring kept;", "DownloadFolder", ["tests/e2e/test_run_interrupted_download.py"]),
+    "partial download resumed for another address": (
+        "System/Net/MultiStreamDownload/HTTPDownload.cpp", "!origin.Read() || origin.Identity != m_Identity",
+        "!origin.Read()", None, ["tests/e2e/test_run_interrupted_download.py"]),
     "analytics event misnamed": (
         "Analytics/AnalyticsReporter.cpp", 'kEventName[] = L"Update"', 'kEventName[] = L"Updates"', None,
         ["tests/e2e/test_run_quiet_ends.py"]),

@@ -55,25 +55,6 @@ const wchar_t kProduct[] = L"UnitTestProduct";
 
 } // namespace
 
-TEST(DownloadFolder, IsUnderRoamingAppDataAndCleaningOrPreparingDeletesFilesButNotFolders)
-{
-    const std::wstring folder = OV::Updater::DownloadFolder(kProduct);
-    EXPECT_EQ(AppData() + L"\\Orvane\\Updater\\" + kProduct + L"\\", folder);
-    Touch(folder + L"setup.exe");
-    Touch(folder + L"setup.exe.downloadstate");
-    ::CreateDirectoryW((folder + L"keep").c_str(), nullptr);
-    OV::Updater::CleanDownloadFolder(kProduct);
-    EXPECT_TRUE(OV::System::IO::CDirectory::GetFiles(folder).empty());
-    EXPECT_TRUE(OV::System::IO::CDirectory::Exists(folder + L"keep"));
-    ::RemoveDirectoryW((folder + L"keep").c_str());
-
-    Touch(folder + L"My Setup.exe");
-    const auto target = OV::Updater::PrepareDownloadTarget(kProduct, "http://127.0.0.1/d/My%20Setup.exe?x=1");
-    EXPECT_EQ(folder + L"My Setup.exe", target.path);
-    EXPECT_EQ("My Setup.exe", target.fileName);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(target.path.c_str()));
-}
-
 TEST(DownloadFolder, TargetThatCannotBeDeletedOrIsNoPlainProgramNameFailsWith0x401)
 {
     const std::wstring folder = OV::Updater::DownloadFolder(kProduct);
@@ -168,9 +149,10 @@ TEST(DownloadFolder, OnlyAWholeRecentPartialDownloadWithItsOriginIsKept)
     }
 }
 
-TEST(DownloadFolder, CleaningKeepsTheNewestPartialDownloadAndDeletesEverythingElse)
+TEST(DownloadFolder, CleaningKeepsOnlyTheNewestPartialDownloadAndPreparingOnlyThatOfTheTarget)
 {
     const std::wstring folder = OV::Updater::DownloadFolder(kProduct);
+    EXPECT_EQ(AppData() + L"\\Orvane\\Updater\\" + kProduct + L"\\", folder);
     OV::Updater::CleanDownloadFolder(kProduct);
     WritePartialDownload(folder, L"old.exe");
     ::Sleep(50);
@@ -178,14 +160,20 @@ TEST(DownloadFolder, CleaningKeepsTheNewestPartialDownloadAndDeletesEverythingEl
     for (const wchar_t* other :
          {L"setup.exe", L"Park-{0}.exe", L"new.exe.2", L"new.exe", L"new.exe.cache.bak"})
         Touch(folder + other);
+    ::CreateDirectoryW((folder + L"keep").c_str(), nullptr);
 
     OV::Updater::CleanDownloadFolder(kProduct);
     std::vector<std::wstring> left = OV::System::IO::CDirectory::GetFiles(folder);
     std::sort(left.begin(), left.end());
     EXPECT_EQ((std::vector<std::wstring>{L"new.exe.cache", L"new.exe.downloadstate", L"new.exe.origin"}),
               left);
+    EXPECT_TRUE(OV::System::IO::CDirectory::Exists(folder + L"keep"));
+    ::RemoveDirectoryW((folder + L"keep").c_str());
 
-    // Once the address is known, a partial download of any other file goes too.
-    OV::Updater::PrepareDownloadTarget(kProduct, "http://h/setup.exe");
+    // Once the address is known, the old target goes, and so does a partial download of any other file.
+    Touch(folder + L"My Setup.exe");
+    const auto target = OV::Updater::PrepareDownloadTarget(kProduct, "http://127.0.0.1/d/My%20Setup.exe?x=1");
+    EXPECT_EQ(folder + L"My Setup.exe", target.path);
+    EXPECT_EQ("My Setup.exe", target.fileName);
     EXPECT_TRUE(OV::System::IO::CDirectory::GetFiles(folder).empty());
 }
