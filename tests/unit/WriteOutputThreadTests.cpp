@@ -78,6 +78,19 @@ TEST(WriteOutputThread, WritesBlocksInOrderFromTheResumeOffsetAndRecordsTheEnd)
     EXPECT_EQ("Wed, 21 Oct 2015 07:28:00 GMT", record.GetLastModified());
 }
 
+TEST(WriteOutputThread, CacheFileWithASecondNameIsNeverWritten)
+{
+    CTemporaryFolder folder;
+    const std::wstring target = folder.File(L"setup.exe");
+    OV::Tests::WriteFileBytes(folder.File(L"elsewhere"), "precious");
+    ASSERT_TRUE(::CreateHardLinkW((target + L".cache").c_str(), folder.File(L"elsewhere").c_str(), nullptr));
+    auto writer = MakeRef<CWriteOutputThread>(target, 0u, 0u, 2u, kBlock, kBlock, 0u, 1u, "UNKNOWN");
+    writer->WaitForExit();
+    ASSERT_TRUE(writer->GetException() && writer->GetException()->GetInner());
+    EXPECT_NE(std::wstring::npos, writer->GetException()->GetInner()->GetMessageText().find(L"other names"));
+    EXPECT_EQ("precious", OV::Tests::ReadFileBytes(folder.File(L"elsewhere")));
+}
+
 TEST(WriteOutputThread, ABufferComesBackOnlyAfterItsBlockIsOnDiskAndRecorded)
 {
     CTemporaryFolder folder;

@@ -239,6 +239,12 @@ void CWriteOutputThread::WriteLoop()
                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, this);
     if (!file.IsValid())
         OV_THROW_AT(kCacheOpenFailure, L"CreateFileW returned INVALID_FILE_VALUE.  FileName=" + cachePath);
+    // The folder is the user's: a cache file with a second name elsewhere (a planted hard link) would have
+    // the download overwrite that other file with this process's rights. Checked on the handle that writes.
+    BY_HANDLE_FILE_INFORMATION information = {};
+    OV_THROW_LAST_ERROR_IF(!::GetFileInformationByHandle(file.Get(), &information) ||
+                               information.nNumberOfLinks != 1,
+                           L"The cache file has other names.  FileName=" + cachePath);
     if (!SeekTo(file.Get(), m_WriteOffset))
         OV_THROW_AT(kCacheSeekFailure, L"SetFilePointer returned INVALID_SET_FILE_POINTER.  Offset=" +
                                            std::to_wstring(m_WriteOffset) + L" FileName=" + cachePath);
