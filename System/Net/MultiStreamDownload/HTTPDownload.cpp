@@ -159,7 +159,7 @@ void CHTTPDownload::StartDownload()
         m_EntityTag.clear();
     }
     // The origin first: state that a kill leaves without its origin is never taken for this download's.
-    DownloadOrigin(m_Target, m_Identity, m_EntityTag).Write();
+    WriteOriginLocked();
     DownloadProgress(m_Target, m_StreamCount, m_DownloadSize).Write();
 
     m_StartPending = false;
@@ -187,6 +187,13 @@ bool CHTTPDownload::SameOriginLocked()
     return true;
 }
 
+void CHTTPDownload::WriteOriginLocked()
+{
+    // An address too long for the record downloads all the same; only a later run cannot resume it.
+    if (m_Identity.size() <= DownloadOrigin::kMaxIdentity)
+        DownloadOrigin(m_Target, m_Identity, m_EntityTag).Write();
+}
+
 bool CHTTPDownload::MatchEntityTag(const std::string& tag, std::uint32_t generation)
 {
     Win32::CCriticalSectionLock lock(m_StateLock);
@@ -195,7 +202,7 @@ bool CHTTPDownload::MatchEntityTag(const std::string& tag, std::uint32_t generat
     if (!m_EntityTag.empty())
         return m_EntityTag == tag;
     m_EntityTag = tag;
-    DownloadOrigin(m_Target, m_Identity, m_EntityTag).Write();
+    WriteOriginLocked();
     return true;
 }
 

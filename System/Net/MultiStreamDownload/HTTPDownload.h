@@ -99,6 +99,7 @@ private:
     // Whether T's state is that of this download: an origin record of the same identity, or (state written
     // without one) none at all. Takes the recorded entity tag over. The state lock is held.
     bool SameOriginLocked();
+    void WriteOriginLocked();
     // Creates and starts the thread of one stream; the state lock is held.
     void AddStreamLocked(std::uint32_t index, std::uint32_t first, std::uint32_t last);
     void Restart(std::uint32_t count, std::uint32_t generation);

@@ -107,7 +107,8 @@ class DownloadOrigin
 public:
     static constexpr std::uint32_t kVersion = 1;
     static constexpr std::size_t kMaxIdentity = 16384;
-    static constexpr std::size_t kMaxEntityTag = 256;
+    // Every tag a stream can read (its header buffer holds 1040 bytes) fits.
+    static constexpr std::size_t kMaxEntityTag = 1040;
 
     explicit DownloadOrigin(std::wstring target);
     DownloadOrigin(std::wstring target, std::string identity, std::string entityTag);
