@@ -276,6 +276,11 @@ def import_registry(keys: Dict[str, Optional[Dict[str, object]]]) -> None:
         path = Path(folder) / "values.reg"
         path.write_bytes(("\r\n".join(lines) + "\r\n").encode("utf-16"))
         done = run_tool("reg", "import", "Z:" + str(path))
+        if done.returncode != 0 and not (done.output or done.errors):
+            # Wine's reg has once ended with 1 and no word at all (the first test of a fresh prefix): that
+            # is no verdict on the file, so it gets one more try.
+            time.sleep(0.5)
+            done = run_tool("reg", "import", "Z:" + str(path))
     if done.returncode != 0:
         raise RuntimeError(f"wine reg import failed: {done.describe()}")
 
