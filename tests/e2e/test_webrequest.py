@@ -174,7 +174,7 @@ def test_connection_closed_early_fails_with_what_arrived(http_server, fault, rec
 ], ids=["never-answers-poll", "stalls-mid-body-poll", "stalls-mid-body-wait"])
 def test_silent_server_ends_within_the_stall_limit(http_server, fault, wait, expect):
     server = http_server({"/f.bin": DATA}, faults=[fault])
-    stall_ms = 2000
+    stall_ms = 1000
     result = run_driver("--url", server.url("/f.bin"), "--stall-ms", str(stall_ms), "--wait", wait)
 
     assert result["exit"] == 0, result["stdout"]
@@ -210,7 +210,7 @@ def test_error_status_is_not_success_but_the_body_is_read(http_server, fault, pa
 
 def test_abort_from_another_thread_while_a_read_is_blocked(http_server):
     server = http_server({"/f.bin": DATA}, faults=[F.stall(after=100_000)])
-    stall_ms = 3000
+    stall_ms = 1500
     result = run_driver("--url", server.url("/f.bin"), "--stall-ms", str(stall_ms), "--abort-after-ms", "700")
 
     assert (result["detail"], result["state"], result["cancelled"], result["failed"]) == ("2", "4", "1", "1"), \
@@ -224,7 +224,7 @@ def test_abort_from_another_thread_while_a_read_is_blocked(http_server):
 
 def test_destroying_a_running_request_ends_its_transfer(http_server):
     server = http_server({"/f.bin": DATA}, faults=[F.stall(after=100_000)])
-    stall_ms = 3000
+    stall_ms = 1500
     result = run_driver("--url", server.url("/f.bin"), "--stall-ms", str(stall_ms), "--release-after-ms", "700")
 
     assert result["exit"] == 0, result["stdout"]

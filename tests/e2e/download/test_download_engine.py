@@ -218,7 +218,7 @@ def test_file_longer_than_the_announced_size_fails_the_download(http_server, fol
 def test_trickling_connection_counts_as_stalled(http_server, folder, trickles, retries, finished):
     data = source(300_000)
     server = http_server({"/" + NAME: data}, faults=[F.throttle(100)] * trickles)
-    result = run_driver(server.url("/" + NAME), folder / NAME, stall_window_ms=2000, retries=retries)
+    result = run_driver(server.url("/" + NAME), folder / NAME, stall_window_ms=1000, retries=retries)
     if finished:
         assert_downloaded(folder, data, result)
     else:
