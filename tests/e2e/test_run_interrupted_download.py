@@ -64,7 +64,8 @@ def test_next_run_resumes_a_killed_download_only_while_it_is_the_same_file(updat
     updater.files.set_faults(F.throttle(RATE) + F.headers(ETag=TAG))
 
     def kill_past_sixty_percent(running):
-        if delivered(updater.files) > 0.6 * len(data) + BLOCK:
+        # A few blocks past 60 %: the server counts a throttled write as sent before the run has read it.
+        if delivered(updater.files) > 0.6 * len(data) + 4 * BLOCK:
             running.kill()
 
     killed = updater.run(*updater.handoff_arguments(), during=kill_past_sixty_percent)
@@ -78,7 +79,7 @@ def test_next_run_resumes_a_killed_download_only_while_it_is_the_same_file(updat
     ranges = stream_ranges(len(data), 2)
     remaining = sum(last + 1 - offset for (_, last), offset in zip(ranges, offsets))
     resumed_from = sorted(offset for (_, last), offset in zip(ranges, offsets) if offset <= last)
-    # Killed once 60 % and a block had been sent: what a stream held unrecorded is at most its block in hand.
+    # What a stream held unrecorded at the kill is at most its block in hand and a write still in flight.
     assert remaining <= 0.4 * len(data) + BLOCK, (offsets, killed.describe())
 
     for case, change, fetch in CASES:
