@@ -7,6 +7,9 @@
 #include "System/SystemInfo.h"
 #include "System/Win32/HandleHolder.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace OV::Updater
 {
 
@@ -45,18 +48,14 @@ bool StateIsWhole(const std::wstring& target)
 {
     MSD::DownloadProgress plan(target);
     MSD::DownloadOrigin origin(target);
-    if (!plan.Read() || plan.Version != MSD::DownloadProgress::kVersion || !origin.Read())
-        return false;
-    if (plan.ThreadsUsed != 1 &&
-        !(plan.ThreadsUsed == MSD::kMaxStreams && plan.DownloadSize >= MSD::kMaxStreams))
+    if (!plan.Read() || !plan.IsUsable() || !origin.Read())
         return false;
     for (std::uint32_t index = 0; index < MSD::kMaxStreams; ++index)
     {
         if (!System::FileExists(MSD::StreamProgress::FileName(target, index)))
             continue;
         MSD::StreamProgress stream(target, index);
-        if (index >= plan.ThreadsUsed || !stream.Read() || stream.Version != MSD::StreamProgress::kVersion ||
-            stream.StreamIndex != index || stream.ThreadsUsed != plan.ThreadsUsed)
+        if (index >= plan.ThreadsUsed || !stream.Read() || !stream.Fits(index, plan.ThreadsUsed))
             return false;
     }
     return true;
@@ -95,17 +94,14 @@ std::wstring FindResumableDownload(const std::wstring& folder, const FILETIME& n
 
 bool IsPartialDownloadFile(const std::wstring& name, const std::wstring& targetName)
 {
-    if (targetName.empty() || name.size() <= targetName.size() + 1 ||
-        ::CompareStringOrdinal(name.c_str(), static_cast<int>(targetName.size()), targetName.c_str(),
-                               static_cast<int>(targetName.size()), TRUE) != CSTR_EQUAL)
+    if (targetName.empty())
         return false;
-    const std::wstring suffix = name.substr(targetName.size());
-    for (const wchar_t* known : {L".cache", L".downloadstate", L".origin", L".0", L".1"})
-    {
-        if (::CompareStringOrdinal(suffix.c_str(), -1, known, -1, TRUE) == CSTR_EQUAL)
-            return true;
-    }
-    return false;
+    std::vector<std::wstring> files = MSD::CHTTPDownload::StateFileNames(targetName);
+    files.push_back(MSD::CHTTPDownload::CacheFileName(targetName));
+    return std::any_of(
+        files.begin(), files.end(),
+        [&name](const std::wstring& file)
+        { return ::CompareStringOrdinal(name.c_str(), -1, file.c_str(), -1, TRUE) == CSTR_EQUAL; });
 }
 
 void DeleteAllButPartialDownload(const std::wstring& folder, const std::wstring& keep)

@@ -150,7 +150,7 @@ TEST(DownloadStateFile, OriginRecordKeepsItsTextsExactlyAndAnythingNotWholeReads
         WriteFileBytes(target + L".origin", damaged);
         EXPECT_FALSE(DownloadOrigin(target).Read()) << damaged.size();
     }
-    DownloadOrigin::Delete(target);
+    ::DeleteFileW(DownloadOrigin::FileName(target).c_str());
     EXPECT_FALSE(DownloadOrigin(target).Read());
     EXPECT_THROW(DownloadOrigin(target, std::string(DownloadOrigin::kMaxIdentity + 1, 'a'), "").Write(),
                  OV::System::CException);

@@ -177,9 +177,8 @@ void CDownloadThread::RunAttempt()
     StreamProgress record(m_Target, m_StreamIndex);
     // The cache file must still hold what the record claims: a cache file deleted or cut short since
     // would otherwise leave a hole of zeros in the finished file.
-    if (record.Read(*this) && record.Version == StreamProgress::kVersion &&
-        record.StreamIndex == m_StreamIndex && record.ThreadsUsed == m_StreamCount &&
-        record.Offset >= m_FirstByte && (!m_SizeKnown || record.Offset <= StreamEnd()) &&
+    if (record.Read(*this) && record.Fits(m_StreamIndex, m_StreamCount) && record.Offset >= m_FirstByte &&
+        (!m_SizeKnown || record.Offset <= StreamEnd()) &&
         (record.Offset == m_FirstByte || CacheHolds(m_Target, record.Offset)))
     {
         offset = record.Offset;

@@ -141,11 +141,7 @@ void CHTTPDownload::StartDownload()
         return;
 
     DownloadProgress saved(m_Target);
-    // Only plans the clean-up can undo (stream files .0 and .1) and that split into non-empty ranges.
-    const bool resume =
-        saved.Read() && saved.Version == DownloadProgress::kVersion &&
-        (saved.ThreadsUsed == 1 || (saved.ThreadsUsed == kMaxStreams && saved.DownloadSize >= kMaxStreams)) &&
-        SameOriginLocked();
+    const bool resume = saved.Read() && saved.IsUsable() && SameOriginLocked();
     if (resume)
     {
         m_DownloadSize = saved.DownloadSize;

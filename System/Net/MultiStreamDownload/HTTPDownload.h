@@ -63,6 +63,9 @@ public:
     DownloadStatus GetStatus();
 
     static std::wstring CacheFileName(const std::wstring& target) { return target + L".cache"; }
+    // The state files a download keeps beside T (T.0, T.1, T.downloadstate, T.origin); with T a bare file
+    // name, their bare names.
+    static std::vector<std::wstring> StateFileNames(const std::wstring& target);
 
 private:
     // For the streams (IDownloadStreamOwner).

@@ -17,14 +17,22 @@ constexpr DWORD kMoveRetryMs = 250;
 
 } // namespace
 
+std::vector<std::wstring> CHTTPDownload::StateFileNames(const std::wstring& target)
+{
+    std::vector<std::wstring> names;
+    for (std::uint32_t index = 0; index < kMaxStreams; ++index)
+        names.push_back(StreamProgress::FileName(target, index));
+    names.push_back(DownloadProgress::FileName(target));
+    names.push_back(DownloadOrigin::FileName(target));
+    return names;
+}
+
 void CHTTPDownload::Cleanup(bool deleteCache)
 {
     Win32::CCriticalSectionLock lock(m_StateLock);
     ::DeleteFileW(m_Target.c_str());
-    for (std::uint32_t index = 0; index < kMaxStreams; ++index)
-        StreamProgress::Delete(m_Target, index);
-    DownloadProgress::Delete(m_Target);
-    DownloadOrigin::Delete(m_Target);
+    for (const std::wstring& name : StateFileNames(m_Target))
+        ::DeleteFileW(name.c_str()); // a missing file is what we want
     if (deleteCache)
         ::DeleteFileW(CacheFileName(m_Target).c_str());
 }

@@ -337,9 +337,4 @@ void DownloadOrigin::Write()
                            L"Write download origin failed;  " + FileName(m_Target));
 }
 
-void DownloadOrigin::Delete(const std::wstring& target)
-{
-    DeleteIfPresent(FileName(target));
-}
-
 } // namespace OV::System::Net::MultiStreamDownload

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "System/Net/MultiStreamDownload/DownloadStreamOwner.h"
 #include "System/Platform.h"
 #include "System/Win32/HandleHolder.h"
 
@@ -35,6 +36,13 @@ public:
     static void Delete(const std::wstring& target);
 
     static std::wstring FileName(const std::wstring& target);
+    // A plan a download can resume: this version, and one stream or two over at least two bytes (the
+    // stream files the clean-up knows are .0 and .1).
+    bool IsUsable() const
+    {
+        return Version == kVersion &&
+               (ThreadsUsed == 1 || (ThreadsUsed == kMaxStreams && DownloadSize >= kMaxStreams));
+    }
     // "<prefix>;  <T>; Version=2; ThreadsUsed=1", for error messages.
     std::wstring Describe(const std::wstring& prefix) const;
 
@@ -73,6 +81,11 @@ public:
 
     static std::wstring FileName(const std::wstring& target, std::uint32_t streamIndex);
     std::wstring Describe(const std::wstring& prefix) const;
+    // A record that was read belongs to stream streamIndex of a download of streamCount streams.
+    bool Fits(std::uint32_t streamIndex, std::uint32_t streamCount) const
+    {
+        return Version == kVersion && StreamIndex == streamIndex && ThreadsUsed == streamCount;
+    }
 
     // The stored text, cut to 49 characters when it was longer.
     std::string GetLastModified() const;
@@ -117,7 +130,6 @@ public:
     bool Read();
     // Replaces the file; throws CException when it cannot be opened or written.
     void Write();
-    static void Delete(const std::wstring& target);
     static std::wstring FileName(const std::wstring& target);
 
     std::string Identity;
